@@ -1,0 +1,29 @@
+// Replays every file of a corpus folder through LLVMFuzzerTestOneInput, so that the
+// ordinary and sanitizer builds check the corpus without libFuzzer.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  int count = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (!fs::is_directory(argv[i])) continue;
+    for (const auto& entry : fs::recursive_directory_iterator(argv[i])) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      ++count;
+    }
+  }
+  std::printf("replayed %d inputs\n", count);
+  return 0;
+}
