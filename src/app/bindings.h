@@ -1,0 +1,8 @@
+#pragma once
+// Bindings of the package buttons to the core's jobs, one file per subsystem.
+class MainWindow;
+
+// Binds 按钮_下载三端, 按钮_下载功能, 按钮_下载反挂 and 按钮_下载工具.
+void bindDownloadButtons(MainWindow& window);
+// Binds 按钮_安装三端, 按钮_安装功能, 按钮_安装反挂 and 按钮_工具安装.
+void bindInstallButtons(MainWindow& window);

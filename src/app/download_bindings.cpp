@@ -1,0 +1,3 @@
+#include "bindings.h"
+
+void bindDownloadButtons(MainWindow&) {}
