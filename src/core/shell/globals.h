@@ -45,6 +45,8 @@ struct Globals {
   std::function<uint64_t()> clock;  // millisecond tick source (monotonic by default)
   // Where programDir comes from; tests and the command line point it elsewhere.
   std::function<std::string()> programDirectorySource;
+  long manifestConnectTimeoutMs = 60000;  // manifest fetch: connection limit
+  long manifestIdleTimeoutMs = 30000;     // manifest fetch: longest silence
 };
 
 // The one instance; null before initGlobals and after freeGlobals.

@@ -1,0 +1,55 @@
+// Start-up of the window program: working directory, globals, the window and its created
+// event, the message loop, and an orderly shutdown while the window still exists.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <cstdlib>
+#include <new>
+
+#include "bindings.h"
+#include "main_window.h"
+#include "platform/system_info.h"
+#include "qt_window.h"
+#include "shell/globals.h"
+#include "update/settings.h"
+
+namespace {
+
+void outOfMemory() {
+  // No allocation may happen here; the text goes to standard error.
+  static const char kText[] = "运行时出错!\n分配内存失败!\n";
+  (void)!::write(2, kText, sizeof kText - 1);
+  std::_Exit(-1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::set_new_handler(outOfMemory);
+  QApplication application(argc, argv);
+  application.setApplicationDisplayName(QStringLiteral("下载器"));
+  application.setFont(QFont(QStringLiteral("Noto Sans CJK SC"), 9));
+  if (::chdir(programDirectory().c_str()) != 0) {
+    // Files are always named from programDir, so the working directory is only a courtesy.
+  }
+  initGlobals();
+  startupRoutine();
+  int result = 0;
+  {
+    MainWindow window;
+    QtWindow bridge(&window);
+    globals->window = &bridge;
+    window.bindEvents();
+    bindDownloadButtons(window);
+    bindInstallButtons(window);
+    window.show();
+    onMainWindowCreated();
+    window.startCheckTimer();
+    result = application.exec();
+    // The download is stopped and its threads waited for while the window still exists.
+    freeGlobals();
+  }
+  return result;
+}

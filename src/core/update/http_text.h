@@ -1,0 +1,20 @@
+#pragma once
+// Blocking fetch of a whole HTTP resource into memory, used for the vendor's manifest.
+//
+// Sends an HTTP/1.0 GET with the user agent "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT
+// 5.0)", "Accept: */*" and no-cache headers, follows at most 20 redirects, honours the proxy
+// of the environment and supports https. The status code is not examined: an error page's
+// body is returned like any other. On any failure the bytes read so far are returned (empty
+// when nothing arrived); nothing is reported. Runs on the caller's thread; safe to call from
+// several threads at once.
+#include <string>
+
+struct HttpTextTimeouts {
+  long connectMs = 60000;  // to establish the connection
+  long idleMs = 30000;     // longest time without a byte before giving up
+};
+
+// Bodies larger than this are cut here, so a hostile server cannot exhaust memory.
+inline constexpr size_t kHttpTextLimit = 64 * 1024 * 1024;
+
+std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts = {});

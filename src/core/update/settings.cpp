@@ -1,0 +1,68 @@
+#include "update/settings.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <string>
+
+#include "platform/ini.h"
+#include "platform/system_info.h"
+#include "shell/controls.h"
+#include "shell/globals.h"
+#include "shell/window.h"
+#include "update/update_check.h"
+
+namespace {
+
+std::string settingsPath() {
+  return globals->programDir + kSettingsFile;
+}
+
+}  // namespace
+
+long leadingNumber(const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (!std::isdigit(static_cast<unsigned char>(*text)) && *text != '-' && *text != '+') return 0;
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  return end == text ? 0 : value;
+}
+
+void onMainWindowCreated() {
+  Globals& g = *globals;
+  std::string dir = g.programDirectorySource ? g.programDirectorySource() : programDirectory();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  g.programDir = dir == "/" ? dir : dir + "/";
+  g.processorCount = processorCount();
+  computeLocalDigests();
+  checkForUpdates();
+  std::string path = settingsPath();
+  if (iniRead(path, "Download", "Auto", "0") == "1")
+    g.window->setChecked(control::选择框_检查更新, true);
+  g.window->setText(control::编辑框1, iniRead(path, "Download", "Time", "24"));
+  g.lastCheckTick = currentTick();
+}
+
+void saveAutoCheckSettings() {
+  Globals& g = *globals;
+  const char* value = "0";
+  if (g.window->isChecked(control::选择框_检查更新)) {
+    value = "1";
+    g.lastCheckTick = currentTick();
+  }
+  std::string path = settingsPath();
+  iniWrite(path, "Download", "Auto", value);  // a failed write is ignored
+  iniWrite(path, "Download", "Time", g.window->text(control::编辑框1));
+}
+
+void onCheckTimer() {
+  Globals& g = *globals;
+  if (!g.window->isChecked(control::选择框_检查更新)) return;
+  uint64_t now = currentTick();
+  double elapsed = static_cast<double>(now) - static_cast<double>(g.lastCheckTick);
+  double interval =
+      static_cast<double>(leadingNumber(g.window->text(control::编辑框1).c_str())) * 3600000.0;
+  if (elapsed - interval > 0.0000001) {
+    g.lastCheckTick = now;
+    checkForUpdates();
+  }
+}
