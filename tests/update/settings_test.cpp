@@ -1,0 +1,136 @@
+#include "update/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "nginx_server.h"
+#include "platform/files.h"
+#include "platform/ini.h"
+#include "recording_window.h"
+#include "shell/controls.h"
+#include "shell/globals.h"
+#include "temp_dir.h"
+
+namespace {
+
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initGlobals();
+    globals->window = &window;
+    globals->programDirectorySource = [this] { return program.path(); };
+    globals->clock = [this] { return now; };
+    site.write("xiazaiqi/xiazai.txt", "[反挂]\r\n");  // a manifest that stops at 三端
+    globals->manifestUrl = server.url("/xiazaiqi/xiazai.txt");
+  }
+  void TearDown() override { freeGlobals(); }
+
+  std::string config() const { return program.file("Config.ini"); }
+  // How many update checks ran: each one clears the status line first.
+  int checks() const {
+    int count = 0;
+    for (const std::string& call : window.calls) count += call == "setText 透明标签1 ";
+    return count;
+  }
+
+  uint64_t now = 1000;
+  TempDir program;
+  TempDir site;
+  NginxServer server{site.path()};
+  RecordingWindow window;
+};
+
+}  // namespace
+
+TEST_F(Settings, CreatedWithoutConfigLeavesBoxUntickedAnd24AndWritesNothing) {
+  onMainWindowCreated();
+  EXPECT_EQ(globals->programDir, program.path() + "/");
+  EXPECT_GE(globals->processorCount, 1);
+  EXPECT_FALSE(window.checked[control::选择框_检查更新]);
+  EXPECT_EQ(window.texts[control::编辑框1], "24");
+  EXPECT_EQ(globals->lastCheckTick, 1000u);
+  EXPECT_EQ(checks(), 1);
+  EXPECT_EQ(window.texts[control::透明标签1], "三端MD5 错误");
+  EXPECT_FALSE(fileExists(config()));
+}
+
+TEST_F(Settings, CreatedRestoresAutoOnlyForExactlyOne) {
+  program.write("Config.ini", "[download]\r\nauto=1\r\ntime=100\r\n");
+  onMainWindowCreated();
+  EXPECT_TRUE(window.checked[control::选择框_检查更新]);
+  EXPECT_EQ(window.texts[control::编辑框1], "100");
+  RecordingWindow other;
+  globals->window = &other;
+  program.write("Config.ini", "[Download]\r\nAuto=yes\r\nTime=\r\n");
+  onMainWindowCreated();
+  EXPECT_FALSE(other.checked[control::选择框_检查更新]);
+  EXPECT_EQ(other.texts[control::编辑框1], "");
+}
+
+TEST_F(Settings, ProgramDirHasExactlyOneSeparator) {
+  globals->programDirectorySource = [] { return std::string("/"); };
+  onMainWindowCreated();
+  EXPECT_EQ(globals->programDir, "/");
+  globals->programDirectorySource = [this] { return program.path() + "//"; };
+  onMainWindowCreated();
+  EXPECT_EQ(globals->programDir, program.path() + "/");
+}
+
+TEST_F(Settings, SaveWritesBothKeysAndRestartsTheIntervalOnlyWhenTicked) {
+  onMainWindowCreated();
+  now = 5000;
+  window.setChecked(control::选择框_检查更新, true);
+  window.setText(control::编辑框1, "100");
+  saveAutoCheckSettings();
+  EXPECT_EQ(readWholeFile(config()), "[Download]\r\nAuto=1\r\nTime=100\r\n");
+  EXPECT_EQ(globals->lastCheckTick, 5000u);
+  now = 9000;
+  window.setChecked(control::选择框_检查更新, false);
+  window.setText(control::编辑框1, " 7 ");
+  saveAutoCheckSettings();
+  EXPECT_EQ(iniRead(config(), "Download", "Auto", ""), "0");
+  EXPECT_EQ(iniRead(config(), "Download", "Time", ""), "7");
+  EXPECT_EQ(globals->lastCheckTick, 5000u);
+}
+
+TEST_F(Settings, TimerChecksOnlyOnceStrictlyMoreThanTheIntervalHasPassed) {
+  onMainWindowCreated();
+  window.setChecked(control::选择框_检查更新, true);
+  window.setText(control::编辑框1, "1");
+  now = 1000 + 3600000;
+  onCheckTimer();
+  EXPECT_EQ(checks(), 1);
+  now = 1000 + 3600001;
+  onCheckTimer();
+  EXPECT_EQ(checks(), 2);
+  EXPECT_EQ(globals->lastCheckTick, now);
+  onCheckTimer();
+  EXPECT_EQ(checks(), 2);  // the interval restarted
+}
+
+TEST_F(Settings, TimerDoesNothingUnticked) {
+  onMainWindowCreated();
+  now = 1000000000;
+  onCheckTimer();
+  EXPECT_EQ(checks(), 1);
+}
+
+TEST_F(Settings, NonNumericOrZeroIntervalChecksAtEveryTick) {
+  onMainWindowCreated();
+  window.setChecked(control::选择框_检查更新, true);
+  for (const char* interval : {"", "abc", "0", "-3"}) {
+    window.setText(control::编辑框1, interval);
+    int before = checks();
+    now += 1;
+    onCheckTimer();
+    EXPECT_EQ(checks(), before + 1) << interval;
+  }
+}
+
+TEST(LeadingNumber, ReadsTheLeadingDecimal) {
+  EXPECT_EQ(leadingNumber("24"), 24);
+  EXPECT_EQ(leadingNumber("12h"), 12);
+  EXPECT_EQ(leadingNumber(" 5"), 5);
+  EXPECT_EQ(leadingNumber("h12"), 0);
+  EXPECT_EQ(leadingNumber(""), 0);
+  EXPECT_EQ(leadingNumber("-2"), -2);
+}
