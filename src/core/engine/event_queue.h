@@ -1,0 +1,52 @@
+#pragma once
+// The controller's first-in first-out queue of task events.
+//
+// Any thread posts; the controller thread waits on a condition variable (no sleep polling).
+// A closed queue refuses new events.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+
+class Worker;
+
+// Controller event codes.
+inline constexpr int32_t kEventEnd = 1;            // leave the loop
+inline constexpr int32_t kEventShutdown = 2;       // close the queue and end
+inline constexpr int32_t kEventStartWorker = 4;    // b: connection count (first start) or 1
+inline constexpr int32_t kEventStopWorker = 5;     // worker: the one to stop, or none
+inline constexpr int32_t kEventLog = 9;            // a log line to deliver
+inline constexpr int32_t kEventNoWorkerLeft = 18;  // last worker ended, or the task stops
+inline constexpr int32_t kEventStatus = 21;        // a status callback to make
+
+struct TaskEvent {
+  int32_t code = 0;
+  int32_t subCode = 0;  // status code for kEventStatus
+  Worker* worker = nullptr;
+  int64_t a = 0;
+  int64_t b = 0;
+  // A log line (kEventLog).
+  int32_t level = 0;
+  std::string timeText;
+  std::string message;
+};
+
+class EventQueue {
+ public:
+  // False when the queue is closed (the event is dropped).
+  bool post(TaskEvent event);
+  // Waits for the oldest event; false when none came within `limit`.
+  bool waitPop(TaskEvent& event, std::chrono::milliseconds limit);
+  bool tryPop(TaskEvent& event);
+  void close();
+  void open();
+  size_t pending() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<TaskEvent> events_;
+  bool closed_ = false;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The HTTP settings of one task: set when the task is made, changed by redirects on the
+// first connection only, read by every segment connection.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+inline constexpr const char kHttpUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
+
+struct HttpSettings {
+  std::optional<std::string> proxy;  // "host" or "host:port"; present only when not empty
+  std::string hostText;              // between "http://" and the next "/", port kept
+  uint16_t port = 80;                // the server's port (the proxy's when one is used)
+  std::string requestUri;            // the path, or the whole URL through a proxy
+  std::optional<std::string> referer;
+  std::optional<std::string> userAgent;    // absent: kHttpUserAgent
+  std::optional<std::string> extraHeader;  // one whole header line (the cookie after a redirect)
+  std::string serverAddress;               // dotted address the first connection resolved
+};

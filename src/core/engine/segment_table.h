@@ -1,0 +1,63 @@
+#pragma once
+// The byte ranges of one transfer and who fetches them.
+//
+// Thread safety: every operation takes the table's lock, so the controller may split a
+// segment while its owner is advancing through it. A split never takes bytes that the owner
+// may already hold in its buffer: the owner keeps at least half of what is left, and at
+// least kTransferBufferSize bytes past its committed position.
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class Worker;
+
+struct Segment {
+  bool busy = false;        // a worker owns it
+  bool split = false;       // it gave its tail to another segment
+  Worker* owner = nullptr;  // the owning worker while busy
+  int64_t start = 0;        // byte offset in the file
+  int64_t length = 0;
+  int64_t done = 0;  // bytes already written; finished when done == length
+
+  bool finished() const { return done >= length; }
+  int64_t position() const { return start + done; }
+  int64_t end() const { return start + length; }
+};
+
+class SegmentTable {
+ public:
+  // Replaces the table with `count` segments over `total` bytes: total / count each from 0,
+  // the last one also taking the remainder. The count is at least 1, and 1 below
+  // kSingleSegmentFloor bytes. The capacity is the count rounded up to a multiple of 10.
+  void layout(int64_t total, int32_t count);
+
+  // Marks busy the first segment that is neither busy nor finished; its index, or -1.
+  int32_t takeFree(Worker* owner);
+  // takeFree, else splits the segment with the most bytes left (lowest index on a tie) when
+  // it has at least kSplitThreshold left; the new segment is appended busy. -1 when neither.
+  int32_t takeOrSplit(Worker* owner);
+  // Marks the segment not busy and without owner (nothing when index is out of range).
+  void release(int32_t index);
+
+  // Adds up to `bytes` to the segment's done, never past its length; returns what it added.
+  int64_t commit(int32_t index, int64_t bytes);
+
+  // A copy of one entry; an empty segment when index is out of range.
+  Segment at(int32_t index) const;
+  std::vector<Segment> entries() const;
+  int32_t count() const;
+  int32_t capacity() const;
+  int64_t sumDone() const;
+  int32_t unfinishedCount() const;
+  bool allFinished() const;  // false for an empty table
+
+  // Restores entries read from a snapshot (none busy, no owner).
+  void restore(std::vector<Segment> entries, int32_t capacity);
+
+ private:
+  void growIfFull();
+
+  mutable std::mutex mutex_;
+  std::vector<Segment> entries_;
+  int32_t capacity_ = 0;
+};
