@@ -13,6 +13,10 @@ constexpr long kMaximumHours = 48;
 IntervalBox::IntervalBox(QWidget* parent) : QAbstractSpinBox(parent) {
   setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
   setKeyboardTracking(true);
+  // The box is only 32 pixels wide: no inner margins, so two digits fit beside the arrows.
+  lineEdit()->setTextMargins(0, 0, 0, 0);
+  lineEdit()->setContentsMargins(0, 0, 0, 0);
+  setContentsMargins(0, 0, 0, 0);
 }
 
 QString IntervalBox::text() const {
@@ -21,6 +25,7 @@ QString IntervalBox::text() const {
 
 void IntervalBox::setText(const QString& text) {
   lineEdit()->setText(text);
+  lineEdit()->setCursorPosition(0);  // show the start of the number in the narrow box
 }
 
 void IntervalBox::stepBy(int steps) {
