@@ -1,30 +1,57 @@
 #pragma once
 // The program's handle on one transfer at a time.
+//
+// Threads: every operation may be called from any thread, including from the task's status
+// callback on its controller thread (except the destructor). The object holds a lock while
+// an operation uses the task, so the task cannot be freed under it.
+//
+// End of a task: the final status call (code 4) carries the total size, or the bytes written
+// when the task was stopped. Whether every byte of the file was written is told inside that
+// call by transferComplete(*task) and bytesWritten(*task) (engine/transfer_task.h).
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "download/task_param.h"
+#include "engine/engine_tuning.h"
+#include "engine/task_owner.h"
 
-class Download {
+class Download : private TaskOwner {
  public:
   Download() = default;
   Download(const Download&) = delete;
   Download& operator=(const Download&) = delete;
+  // Stops a running task and waits until its controller has released it.
   ~Download();
 
-  // Starts a transfer. False when a task is still attached, the URL's scheme is unknown,
-  // the URL names no path, or the task cannot be started; no callback follows a false.
+  // Starts a transfer. False when a task is still attached (also a stopped one that has not
+  // been released yet), the URL's scheme is unknown, the URL names no path, the local path
+  // has kLocalPathLimit bytes or more, or the task cannot be started; no callback follows a
+  // false. The second form gives the task shorter engine timings (tests).
   bool start(const TaskParam& param);
+  bool start(const TaskParam& param, const EngineTuning& tuning);
   // Bytes received since the previous call; 0 when idle.
   int32_t takeReceivedBytes();
-  // Serialises the running task into `bytes`; false (bytes untouched) when idle.
+  // Serialises the running task into `bytes`; false (bytes untouched) when idle, stopping,
+  // or when the snapshot would pass 2048 bytes.
   bool snapshot(std::vector<uint8_t>& bytes);
   // Reads one value back from a snapshot: kind 1 total size, 2 bytes done, 3 segment count,
-  // 4/5/6 start/length/done of segment `index` (1-based). -1 on any failure.
+  // 4/5/6 start/length/done of segment `index` (1-based). -1 on any failure, also for an
+  // array longer than 2048 bytes.
   static int32_t querySnapshot(const std::vector<uint8_t>& bytes, int32_t kind, int32_t index);
   // Tells the running task to stop; returns after at most the task's exit wait.
   void stop();
-  // Waits until no task is attached (its final code-4 call has returned), at most `limit`.
+  // Waits until no task is attached (its final code-4 call has returned and the task was
+  // released), at most `limit`; true when idle.
   bool waitUntilIdle(std::chrono::milliseconds limit);
+
+ private:
+  void taskReleased(TransferTask& task) override;
+
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  TransferTask* task_ = nullptr;      // the running task; null once stopped
+  TransferTask* attached_ = nullptr;  // the task holding the back-reference until released
 };

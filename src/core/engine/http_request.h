@@ -15,10 +15,12 @@ struct HttpRequestFields {
   const std::optional<std::string>* referer = nullptr;
   const std::optional<std::string>* userAgent = nullptr;
   const std::optional<std::string>* extraHeader = nullptr;  // a whole line, CRLF included
+  std::string_view rangeLine;  // "Range: bytes=N-\r\n" of a segment request, or empty
 };
 
 // The request text, or nothing when it would not fit kHttpRequestLimit - 1 bytes (the
 // request is refused rather than cut). Direct form: GET, Host, Accept, Referer, User-Agent,
-// the extra line, Pragma, Cache-Control, Connection. Proxy form: GET, Host, User-Agent,
-// Proxy-Connection.
+// the extra line (or the range line in its place), Pragma, Cache-Control, Connection. Proxy
+// form: GET, Host, User-Agent, the range line if any, Proxy-Connection; a proxy request
+// carries the range line so that segments work through a proxy.
 std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields);

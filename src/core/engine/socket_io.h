@@ -60,10 +60,10 @@ bool isDottedIpv4(std::string_view text);
 bool resolveHostName(const std::string& name, std::string& dottedAddress);
 
 // Creates a new socket in `socket` (closing the one it held) and connects it to
-// address:port within `timeoutMs`. 0 on success, the socket left blocking; kErrorStopped
-// when stopped, kErrorConnectTimeout on timeout, kErrorWaitFailed when the wait or the
-// connection fails after it started, a mapped code when it fails at once. On failure the
-// socket is closed.
+// address:port within `timeoutMs`. 0 on success (the socket stays non-blocking; every primitive
+// handles that); kErrorStopped when stopped, kErrorConnectTimeout on timeout, kErrorWaitFailed when
+// the wait or the connection fails after it started, a mapped code when it fails at once. On
+// failure the socket is closed.
 int32_t connectWithTimeout(UniqueFd& socket, const std::string& dottedAddress, uint16_t port,
                            int32_t timeoutMs, const StopCondition& stop);
 

@@ -37,6 +37,7 @@
 #include "engine/output_file.h"
 #include "engine/protocol.h"
 #include "engine/segment_table.h"
+#include "engine/task_owner.h"
 #include "engine/url_split.h"
 
 class Worker;
@@ -50,15 +51,6 @@ inline constexpr int32_t kStatusWorkerDone = 8;
 inline constexpr int32_t kStatusWorkerFailed = 9;
 inline constexpr int32_t kStatusData = 16;
 inline constexpr int32_t kStatusNameClash = 18;
-
-// Told once, on the controller thread, when the task is about to be freed.
-class TaskOwner {
- public:
-  virtual void taskReleased(TransferTask& task) = 0;
-
- protected:
-  ~TaskOwner() = default;
-};
 
 struct TransferTask {
   TransferTask() = default;
@@ -75,7 +67,7 @@ struct TransferTask {
   bool resuming = false;
 
   // Counters.
-  std::atomic<int64_t> totalSize{-1};
+  std::atomic<int64_t> totalSize{0};  // 0 until learned
   std::atomic<int64_t> bytesReceived{0};
   std::atomic<int64_t> receivedSinceTake{0};
   std::atomic<int32_t> retryCount{0};

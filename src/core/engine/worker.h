@@ -24,20 +24,21 @@ struct TransferTask;
 
 class Worker final : public StopCondition, public ReceiveCounter {
  public:
-  // segmentIndex -1: the first worker of a fresh task, which lays out the segments and then
-  // asks for `extraWorkers` more.
-  Worker(TransferTask& task, int32_t segmentIndex, int32_t extraWorkers);
+  // The first worker of a fresh task lays out the segments and asks for the further
+  // workers; any other worker is given its segment with assignSegment before start().
+  Worker(TransferTask& task, bool firstOfFreshTask);
   ~Worker();  // joins the thread when it was started
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
+  void assignSegment(int32_t index) { segmentIndex_.store(index, std::memory_order_release); }
   // Starts the thread; false when it cannot be created.
   bool start();
   void join();
   // Tells the worker to end (run flag 0); it ends on its own within a bounded time.
   void requestStop();
   // True once the thread has finished its work (run flag back at -1).
-  bool hasEnded() const { return runFlag_.load(std::memory_order_acquire) == -1 && started_; }
+  bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
 
   // StopCondition: the worker or its task was told to stop.
   bool stopRequested() const override;
@@ -65,23 +66,31 @@ class Worker final : public StopCondition, public ReceiveCounter {
 
  private:
   enum class End { Normal, Error };
+  enum class Step { Go, Stopped, Failed };
   void run();
   End work();
-  int32_t openWithRetries(bool first, BodyBuffer& body);
+  Step open(bool first, BodyBuffer& body);
+  Step retryAfterFailure();
   bool prepareOutputFile();
-  End receiveSegment(size_t bodyLength, bool firstRange);
+  void announceFirstSegment();
+  End receiveSegments(size_t bodyLength);
+  Step receivePass(size_t& buffered);
   bool flush(size_t& buffered);
-  bool waitBeforeRetry();
+  void paceReceive(size_t bytes);
+  bool sleepUnlessStopped(int64_t milliseconds);
   void closeConnections();
   void finish(End end);
 
   std::atomic<int32_t> runFlag_{-1};
-  std::atomic<int32_t> segmentIndex_;
+  std::atomic<bool> ended_{false};
+  std::atomic<int32_t> segmentIndex_{-1};
   std::atomic<int64_t> received_{0};
-  int32_t extraWorkers_;
-  int32_t orderNumber_ = 0;
-  bool firstOfFreshTask_;
-  bool started_ = false;
+  const bool firstOfFreshTask_;
+  int32_t retriesUsed_ = 0;
+  // Rate pacing: bytes received since paceStartMs_ under the limit pacedLimit_.
+  int32_t pacedLimit_ = 0;
+  uint64_t paceStartMs_ = 0;
+  int64_t pacedBytes_ = 0;
   std::unique_ptr<uint8_t[]> buffer_;
   std::thread thread_;
 };

@@ -1,0 +1,9 @@
+#pragma once
+// The subcommands of downloader-cli. Each takes the arguments after its name and returns
+// the process exit code; each lives in its own file.
+#include <string>
+#include <vector>
+
+// fetch URL PATH [--connections N] [--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]]
+//       [--referer TEXT] [--log]
+int runFetchCommand(const std::vector<std::string>& arguments);

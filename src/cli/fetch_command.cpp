@@ -1,0 +1,179 @@
+// downloader-cli fetch: one download through the Download object, with an optional
+// progress line and the engine's log.
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "download/download.h"
+#include "engine/engine_log.h"
+#include "engine/transfer_task.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr int kExitComplete = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct FetchOptions {
+  std::string url;
+  std::string path;
+  int32_t connections = 1;
+  int32_t speedLimit = 0;
+  std::optional<std::string> proxy;
+  std::optional<std::string> referer;
+  bool log = false;
+};
+
+// What the callbacks learn, read by the main thread.
+struct FetchState {
+  std::atomic<int64_t> total{-1};
+  std::atomic<int64_t> received{0};
+  std::atomic<bool> ended{false};
+  std::atomic<bool> complete{false};
+  std::atomic<int64_t> written{0};
+  std::mutex errorMutex;
+  std::string lastError;
+};
+
+bool parseCount(const std::string& text, int32_t& value, int32_t least) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() && value >= least;
+}
+
+std::optional<FetchOptions> parseOptions(const std::vector<std::string>& arguments) {
+  FetchOptions options;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    bool hasValue = i + 1 < arguments.size();
+    if (argument == "--log") {
+      options.log = true;
+    } else if (argument == "--connections" && hasValue) {
+      if (!parseCount(arguments[++i], options.connections, 1)) return std::nullopt;
+    } else if (argument == "--speed-limit" && hasValue) {
+      if (!parseCount(arguments[++i], options.speedLimit, 0)) return std::nullopt;
+    } else if (argument == "--proxy" && hasValue) {
+      options.proxy = arguments[++i];
+    } else if (argument == "--referer" && hasValue) {
+      options.referer = arguments[++i];
+    } else if (argument.rfind("--", 0) == 0) {
+      return std::nullopt;
+    } else {
+      positional.push_back(argument);
+    }
+  }
+  if (positional.size() != 2) return std::nullopt;
+  options.url = positional[0];
+  options.path = positional[1];
+  return options;
+}
+
+TaskParam makeParam(const FetchOptions& options, FetchState& state) {
+  TaskParam param;
+  param.flags = kDirectionDownload;
+  param.url = options.url;
+  param.localPath = options.path;
+  param.connectionCount = options.connections;
+  param.speedLimit = options.speedLimit;
+  param.proxy = options.proxy;
+  param.referer = options.referer;
+  bool printLog = options.log;
+  param.logCallback = [&state, printLog](Worker*, const std::string& timeText,
+                                         const std::string& message, int32_t level, TransferTask*) {
+    if (printLog) {
+      std::fprintf(stderr, "[%d] %s %s\n", level, timeText.c_str(), message.c_str());
+    }
+    if (level == kLogError) {
+      std::lock_guard lock(state.errorMutex);
+      state.lastError = message;
+    }
+  };
+  param.statusCallback = [&state](int32_t code, Worker*, int32_t a, int32_t, TransferTask* task) {
+    if (code == kStatusSizeKnown) state.total = a;
+    if (code == kStatusData) state.received += a;
+    if (code == kStatusTaskEnded) {
+      state.written = bytesWritten(*task);
+      state.total = task->totalSize.load();
+      state.complete = transferComplete(*task);
+      state.ended = true;
+    }
+    return 0;
+  };
+  return param;
+}
+
+std::string speedText(double bytesPerSecond) {
+  const char* units[] = {"B/s", "KB/s", "MB/s", "GB/s"};
+  int unit = 0;
+  while (bytesPerSecond >= 1024 && unit < 3) {
+    bytesPerSecond /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", bytesPerSecond, units[unit]);
+  return text;
+}
+
+void showProgress(const FetchState& state, int64_t& lastBytes, uint64_t& lastTick) {
+  uint64_t now = monotonicMilliseconds();
+  int64_t bytes = state.received.load();
+  int64_t total = state.total.load();
+  double seconds = static_cast<double>(now - lastTick) / 1000.0;
+  double speed = seconds > 0 ? static_cast<double>(bytes - lastBytes) / seconds : 0;
+  int percent = total > 0 ? static_cast<int>(100 * std::min(bytes, total) / total) : 0;
+  std::fprintf(stderr, "\r%lld / %lld bytes  %3d%%  %-14s", static_cast<long long>(bytes),
+               static_cast<long long>(std::max<int64_t>(total, 0)), percent,
+               speedText(speed).c_str());
+  std::fflush(stderr);
+  lastBytes = bytes;
+  lastTick = now;
+}
+
+}  // namespace
+
+int runFetchCommand(const std::vector<std::string>& arguments) {
+  std::optional<FetchOptions> options = parseOptions(arguments);
+  if (!options) {
+    std::fprintf(stderr,
+                 "usage: downloader-cli fetch URL PATH [--connections N] "
+                 "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] "
+                 "[--log]\n");
+    return kExitUsage;
+  }
+  FetchState state;
+  Download download;
+  if (!download.start(makeParam(*options, state))) {
+    std::fprintf(stderr, "cannot start: unsupported URL or path too long\n");
+    return kExitFailed;
+  }
+  bool progress = ::isatty(STDERR_FILENO) == 1 && !options->log;
+  int64_t lastBytes = 0;
+  uint64_t lastTick = monotonicMilliseconds();
+  while (!download.waitUntilIdle(std::chrono::milliseconds(progress ? 500 : 60000))) {
+    if (progress) showProgress(state, lastBytes, lastTick);
+  }
+  if (progress) {
+    showProgress(state, lastBytes, lastTick);
+    std::fputc('\n', stderr);
+  }
+  if (state.complete) return kExitComplete;
+  std::string error;
+  {
+    std::lock_guard lock(state.errorMutex);
+    error = state.lastError;
+  }
+  std::fprintf(stderr, "%s (%lld of %lld bytes written)\n",
+               error.empty() ? "下载未完成" : error.c_str(),
+               static_cast<long long>(state.written.load()),
+               static_cast<long long>(std::max<int64_t>(state.total.load(), 0)));
+  return kExitFailed;
+}

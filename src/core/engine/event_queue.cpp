@@ -1,0 +1,45 @@
+// The controller's event queue.
+#include "engine/event_queue.h"
+
+bool EventQueue::post(TaskEvent event) {
+  bool wake;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    wake = events_.empty();  // one consumer: it only sleeps on an empty queue
+    events_.push_back(std::move(event));
+  }
+  if (wake) ready_.notify_one();
+  return true;
+}
+
+bool EventQueue::waitPop(TaskEvent& event, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  if (!ready_.wait_for(lock, limit, [this] { return !events_.empty(); })) return false;
+  event = std::move(events_.front());
+  events_.pop_front();
+  return true;
+}
+
+bool EventQueue::tryPop(TaskEvent& event) {
+  std::lock_guard lock(mutex_);
+  if (events_.empty()) return false;
+  event = std::move(events_.front());
+  events_.pop_front();
+  return true;
+}
+
+void EventQueue::close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+}
+
+void EventQueue::open() {
+  std::lock_guard lock(mutex_);
+  closed_ = false;
+}
+
+size_t EventQueue::pending() const {
+  std::lock_guard lock(mutex_);
+  return events_.size();
+}
