@@ -1,0 +1,26 @@
+#pragma once
+// Keeps install jobs from nesting. A job pumps window events while it lists files, so an
+// install button could otherwise start a second job in the middle of the first one (which
+// would remove the tree being listed).
+//
+// While a guard that started() lives, the four install buttons are disabled and no other
+// guard starts. When it goes, each button is enabled again if it was enabled before the
+// job or was enabled by someone else meanwhile (a download finishing during the job). It
+// also forgets an earlier quit request when the job starts. Window thread only.
+class InstallJobGuard {
+ public:
+  InstallJobGuard();
+  ~InstallJobGuard();
+  InstallJobGuard(const InstallJobGuard&) = delete;
+  InstallJobGuard& operator=(const InstallJobGuard&) = delete;
+
+  // False when another job was already running (this one must not run).
+  bool started() const { return started_; }
+
+ private:
+  bool started_ = false;
+  bool wasEnabled_[4] = {};
+};
+
+// True while an install job runs.
+bool installJobRunning();

@@ -1,0 +1,150 @@
+#include "install/install_jobs.h"
+
+#include <sys/stat.h>
+
+#include "install/case_path.h"
+#include "install/event_pump.h"
+#include "install/file_copy.h"
+#include "install/file_tree.h"
+#include "install/install_guard.h"
+#include "install/plugin_list.h"
+#include "install/text.h"
+#include "install/zip.h"
+#include "shell/controls.h"
+#include "shell/globals.h"
+#include "shell/window.h"
+
+namespace {
+
+const char kInstallDone[] = "安装完成";
+
+// Copies every record into one root (ending with "/"); false after a failed copy, which
+// ends the root's record loop.
+bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& records,
+                     const PackageInstallSpec& spec) {
+  for (const InstallRecord& record : records) {
+    std::vector<std::string> parts = splitText(record.relativePath, "/");
+    if (parts.empty()) continue;
+    std::string directory = root;
+    for (size_t k = 0; k + 1 < parts.size(); ++k) {
+      directory += existingNameIgnoringCase(directory, parts[k]) + "/";
+      if (!isDirectory(directory)) ::mkdir(directory.c_str(), 0777);
+    }
+    if (spec.skipPluginListFiles && findText(record.relativePath, "PlugList.txt", true) != -1) {
+      continue;
+    }
+    const std::string destination = directory + existingNameIgnoringCase(directory, parts.back());
+    if (!copyFileOverwriting(record.sourcePath, destination)) return false;
+  }
+  return true;
+}
+
+void installIntoRoot(std::string root, const std::vector<InstallRecord>& records,
+                     const PackageInstallSpec& spec, Window& window) {
+  if (!isDirectory(root)) {
+    window.messageBox(root + "目录不存在", BoxOwner::MainWindow);
+    return;
+  }
+  if (root.back() != '/') root += '/';
+  if (!copyRecordsInto(root, records, spec)) {
+    window.messageBox("安装到 " + root + " 失败", BoxOwner::MainWindow);
+  }
+  if (!spec.pluginNames.empty()) updatePluginList(root, spec.pluginNames);
+}
+
+// The window and program directory a job needs, or null when there are none.
+Window* jobWindow() {
+  if (globals == nullptr || globals->window == nullptr || globals->programDir.empty()) {
+    return nullptr;
+  }
+  return globals->window;
+}
+
+}  // namespace
+
+const PackageInstallSpec& serverEndsInstall() {
+  static const PackageInstallSpec spec{control::按钮_安装三端,
+                                       "三端.zip",
+                                       "Velmar三端",
+                                       "解压三端.zip 失败",
+                                       control::编辑框_三端目录,
+                                       {"/mir200/", "/SelGate/", "/Velmar引擎控制台"},
+                                       true,
+                                       {"M2LinkerX86.dll", "QZVM2PlusLoad.dll"}};
+  return spec;
+}
+
+const PackageInstallSpec& functionPluginInstall() {
+  static const PackageInstallSpec spec{
+      control::按钮_安装功能,
+      "功能.zip",
+      "功能插件",
+      "解压功能.zip 失败",
+      control::编辑框_功能目录,
+      {"/DBServer/", "/LoginGate/", "/Mir200/", "/Orvanta引擎控制器", "/qzvkz"},
+      false,
+      {"QZVM2PlusLoad.dll"}};
+  return spec;
+}
+
+const PackageInstallSpec& antiCheatInstall() {
+  static const PackageInstallSpec spec{
+      control::按钮_安装反挂,   "反挂.zip",    "反挂插件", "解压 反挂.zip 失败",
+      control::编辑框_反挂目录, {"/RunGate/"}, false,      {}};
+  return spec;
+}
+
+const PackageInstallSpec& toolsInstall() {
+  static const PackageInstallSpec spec{
+      control::按钮_工具安装, "工具.zip", "其他工具", "解压 工具.zip 失败", nullptr, {}, false, {}};
+  return spec;
+}
+
+std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& files,
+                                               const std::vector<std::string>& markers) {
+  std::vector<InstallRecord> records;
+  for (const std::string& file : files) {
+    for (const std::string& marker : markers) {
+      const int position = findText(file, marker, true);
+      if (position == -1) continue;
+      const long long after = static_cast<long long>(textLength(file)) - position;
+      records.push_back({file, rightText(file, after)});
+    }
+  }
+  return records;
+}
+
+void installPackage(const PackageInstallSpec& spec, ZIP& zip) {
+  Window* window = jobWindow();
+  if (window == nullptr) return;
+  InstallJobGuard guard;
+  if (!guard.started()) return;
+  const std::string staging = globals->programDir + spec.stagingName;
+  removeTree(staging);
+  if (zip.extract(globals->programDir + spec.archive, staging) != 1) {
+    window->messageBox(spec.extractionFailure, BoxOwner::None);
+    return;
+  }
+  std::vector<std::string> files;
+  findFiles(staging, "*.*", files);
+  if (quitRequested()) return;
+  const std::vector<InstallRecord> records = buildInstallRecords(files, spec.markers);
+  const std::string roots = spec.directoryBox != nullptr ? window->text(spec.directoryBox) : "";
+  for (const std::string& root : splitLines(roots)) installIntoRoot(root, records, spec, *window);
+  window->messageBox(kInstallDone, BoxOwner::MainWindow);
+}
+
+void installTools(ZIP& zip) {
+  Window* window = jobWindow();
+  if (window == nullptr) return;
+  InstallJobGuard guard;
+  if (!guard.started()) return;
+  const PackageInstallSpec& spec = toolsInstall();
+  const std::string staging = globals->programDir + spec.stagingName;
+  removeTree(staging);
+  if (zip.extract(globals->programDir + spec.archive, staging) != 1) {
+    window->messageBox(spec.extractionFailure, BoxOwner::None);
+  } else {
+    window->messageBox(kInstallDone, BoxOwner::MainWindow);
+  }
+}

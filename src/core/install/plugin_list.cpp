@@ -1,0 +1,47 @@
+#include "install/plugin_list.h"
+
+#include <algorithm>
+
+#include "install/case_path.h"
+#include "install/text.h"
+#include "platform/files.h"
+
+namespace {
+
+const char* const kRemovedPlugins[] = {"TKM2PLUGIN.DLL", "RBVKEXTENDX86.DLL", "RBVKEXTENDX64.DLL",
+                                       "JXQ.DLL",        "QZVM2.DLL",         "QZVM2LOAD.DLL"};
+
+bool isRemovedPlugin(const std::string& line) {
+  const std::string upper = toUpperAscii(line);
+  return std::any_of(std::begin(kRemovedPlugins), std::end(kRemovedPlugins),
+                     [&](const char* name) { return upper == name; });
+}
+
+}  // namespace
+
+std::optional<std::string> rewritePluginList(std::string_view stored,
+                                             const std::vector<std::string>& names) {
+  if (stored.empty()) return std::nullopt;
+  std::vector<std::string> kept;
+  for (std::string& line : splitText(stored, "\r\n")) {
+    if (!line.empty() && !isRemovedPlugin(line)) kept.push_back(std::move(line));
+  }
+  std::string out;
+  for (const std::string& line : kept) out += line + "\r\n";
+  for (const std::string& name : names) {
+    if (std::find(kept.begin(), kept.end(), name) == kept.end()) out += name + "\r\n";
+  }
+  return out;
+}
+
+void updatePluginList(const std::string& root, const std::vector<std::string>& names) {
+  std::string base = root;
+  if (base.empty() || base.back() != '/') base += '/';
+  const std::string folder = base + existingNameIgnoringCase(base, "mir200") + "/";
+  const std::string path = folder + existingNameIgnoringCase(folder, "PlugList.txt");
+  std::string stored = readWholeFile(path);
+  stored.resize(textLength(stored));
+  if (std::optional<std::string> rewritten = rewritePluginList(stored, names)) {
+    writeWholeFile(path, *rewritten);
+  }
+}
