@@ -1,4 +1,5 @@
 // The protocol layers the engine knows, by protocol number.
+#include "engine/ftp_layer.h"
 #include "engine/http_layer.h"
 #include "engine/protocol.h"
 
@@ -11,6 +12,7 @@ struct Registration {
 
 constexpr Registration kLayers[] = {
     {kProtocolHttp, &makeHttpLayer},
+    {kProtocolFtp, &makeFtpLayer},
 };
 
 }  // namespace
