@@ -27,6 +27,16 @@ void SegmentTable::layout(int64_t total, int32_t count) {
   capacity_ = roundUpToTen(count);
 }
 
+bool SegmentTable::take(int32_t index, Worker* owner) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size() || entries_[index].busy) {
+    return false;
+  }
+  entries_[index].busy = true;
+  entries_[index].owner = owner;
+  return true;
+}
+
 int32_t SegmentTable::takeFree(Worker* owner) {
   std::lock_guard lock(mutex_);
   for (size_t i = 0; i < entries_.size(); ++i) {

@@ -31,6 +31,9 @@ class SegmentTable {
   // kSingleSegmentFloor bytes. The capacity is the count rounded up to a multiple of 10.
   void layout(int64_t total, int32_t count);
 
+  // Marks segment `index` busy (even when finished, as the empty segment of an empty file);
+  // false when it is busy already or out of range.
+  bool take(int32_t index, Worker* owner);
   // Marks busy the first segment that is neither busy nor finished; its index, or -1.
   int32_t takeFree(Worker* owner);
   // takeFree, else splits the segment with the most bytes left (lowest index on a tie) when

@@ -75,8 +75,9 @@ Worker::End Worker::work() {
   Step opened = open(firstOfFreshTask_, body);
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
   if (firstOfFreshTask_) {
-    assignSegment(task.segments.takeFree(this));
-    if (segmentIndex() < 0 || !prepareOutputFile()) return End::Error;
+    if (!task.segments.take(0, this)) return End::Error;
+    assignSegment(0);
+    if (!prepareOutputFile()) return End::Error;
     announceFirstSegment();
   } else {
     if (!task.output.isOpen() && task.resuming) {
