@@ -1,3 +1,43 @@
-#include "bindings.h"
+// The four install buttons run their install jobs on the window thread, on the window's zip
+// component. A request to quit that arrives while a job handles window events is noted
+// for the job (which then ends quietly) and still goes on to end the application.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QPushButton>
 
-void bindInstallButtons(MainWindow&) {}
+#include "bindings.h"
+#include "install/event_pump.h"
+#include "install/install_jobs.h"
+#include "main_window.h"
+
+namespace {
+
+// Watches the application object for its Quit event, which Qt sends when quit() is called
+// and posts when the last window closes. The event is never consumed.
+class QuitWatch : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+      noteQuitRequest();
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+void bindInstallButtons(MainWindow& window) {
+  QCoreApplication::instance()->installEventFilter(new QuitWatch(&window));
+  MainWindow* w = &window;
+  QObject::connect(w->按钮_安装三端, &QPushButton::clicked, w,
+                   [w] { installPackage(serverEndsInstall(), w->ZIP压缩1); });
+  QObject::connect(w->按钮_安装功能, &QPushButton::clicked, w,
+                   [w] { installPackage(functionPluginInstall(), w->ZIP压缩1); });
+  QObject::connect(w->按钮_安装反挂, &QPushButton::clicked, w,
+                   [w] { installPackage(antiCheatInstall(), w->ZIP压缩1); });
+  QObject::connect(w->按钮_工具安装, &QPushButton::clicked, w, [w] { installTools(w->ZIP压缩1); });
+}
