@@ -13,19 +13,6 @@ TEST(ZipEntryNames, FlaggedAndValidUtf8IsKeptTheRestIsGbk) {
   EXPECT_EQ(decodeEntryName("\xFF", false, UnflaggedNames::Gbk), "\xEF\xBF\xBD");
 }
 
-TEST(ZipEntryAttributes, DirectoryAndReadOnlyRules) {
-  using namespace zip_attribute;
-  EXPECT_EQ(entryAttributes(0x41ED0000), kDirectory | kNormal);  // Unix drwxr-xr-x
-  EXPECT_EQ(entryAttributes(0x81A40000), kNormal);               // Unix -rw-r--r--
-  EXPECT_EQ(entryAttributes(0x81240000), kNormal | kReadOnly);   // Unix -r--r--r--
-  EXPECT_EQ(entryAttributes(0x00000010), kDirectory | kNormal | kReadOnly);
-  EXPECT_EQ(entryAttributes(0x00000027), kNormal | kArchive | kHidden | kSystem | kReadOnly);
-  ZipEntryRecord record;
-  record.rawName = "folder\\";
-  record.externalAttributes = 0x81A40000;
-  EXPECT_TRUE(describeEntry(record, 0, UnflaggedNames::Utf8).isDirectory());
-}
-
 TEST(ZipEntryTimes, DosFieldsAndExtendedTimestamps) {
   // 2001-02-03 04:05:06: date (21 << 9 | 2 << 5 | 3), time (4 << 11 | 5 << 5 | 3).
   const uint32_t dos = (21u << 9 | 2u << 5 | 3u) << 16 | (4u << 11 | 5u << 5 | 3u);
