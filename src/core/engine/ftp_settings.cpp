@@ -19,8 +19,20 @@ bool safeInCommand(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
+// The leading decimal digits of `text` modulo 65536, as a task URL's port is read.
+std::optional<uint16_t> leadingPort(std::string_view text) {
+  uint32_t value = 0;
+  size_t digits = 0;
+  for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+    value = (value * 10 + static_cast<uint32_t>(text[digits] - '0')) & 0xFFFFu;
+  }
+  if (digits == 0) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
 struct HostPart {
   std::string host;
+  std::optional<uint16_t> port;  // only when credentials precede the host
   std::optional<std::string> userName;
   std::optional<std::string> password;
 };
@@ -32,8 +44,14 @@ HostPart splitHostPart(std::string_view hostPart) {
   HostPart out;
   size_t at = hostPart.rfind('@');
   std::string_view host = at == std::string_view::npos ? hostPart : hostPart.substr(at + 1);
-  out.host = std::string(host.substr(0, host.find(':')));
+  size_t portColon = host.find(':');
+  out.host = std::string(host.substr(0, portColon));
   if (at == std::string_view::npos) return out;
+  // A password may hold "@" and ":", so the port is read after the last "@".
+  out.port = kFtpDefaultPort;
+  if (portColon != std::string_view::npos) {
+    out.port = leadingPort(host.substr(portColon + 1)).value_or(kFtpDefaultPort);
+  }
   size_t colon = hostPart.find(':');
   if (colon == std::string_view::npos || colon > at) return out;
   std::string_view user = hostPart.substr(0, colon);
@@ -92,7 +110,7 @@ std::optional<FtpSettings> makeFtpSettings(const TaskParam& param, const UrlPart
   FtpSettings settings;
   HostPart hostPart = splitHostPart(url.hostPart);
   settings.host = std::move(hostPart.host);
-  settings.port = url.port;
+  settings.port = hostPart.port.value_or(url.port);
   settings.userName = param.userName ? *param.userName : kAnonymous;
   settings.password = param.password ? *param.password : kDefaultFtpPassword;
   if (hostPart.userName && hostPart.password) {
