@@ -1,4 +1,4 @@
-// The mapped output file: exclusive creation, bounds, writes after close, empty files.
+// The output file: exclusive creation, bounds, writes after close, empty files.
 #include "engine/output_file.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,7 @@ TEST(OutputFile, WritesLandInTheFileAndStopAtClose) {
   EXPECT_TRUE(again.openExisting(path, 10));
 }
 
-TEST(OutputFile, EmptyFileHasNoMapping) {
+TEST(OutputFile, EmptyFileIsCreatedEmpty) {
   TempDir dir;
   OutputFile file;
   ASSERT_TRUE(file.create(dir.file("empty"), 0));

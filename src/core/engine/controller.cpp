@@ -33,7 +33,7 @@ void Controller::run() {
   task_.events.post(std::move(first));
   while (true) {
     TaskEvent event;
-    if (!task_.events.waitPop(event, std::chrono::seconds(1))) continue;
+    if (!task_.events.waitPop(event, std::chrono::milliseconds(kQuietDeliveryMs))) continue;
     switch (event.code) {
       case kEventEnd:
         return;

@@ -13,6 +13,25 @@ bool EventQueue::post(TaskEvent event) {
   return true;
 }
 
+bool EventQueue::postData(Worker* worker, int64_t bytes) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  if (!events_.empty()) {
+    TaskEvent& last = events_.back();
+    if (last.code == kEventStatus && last.subCode == kStatusDataCode && last.worker == worker) {
+      last.a += bytes;
+      return true;
+    }
+  }
+  TaskEvent event;
+  event.code = kEventStatus;
+  event.subCode = kStatusDataCode;
+  event.worker = worker;
+  event.a = bytes;
+  events_.push_back(std::move(event));
+  return true;
+}
+
 bool EventQueue::waitPop(TaskEvent& event, std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   if (!ready_.wait_for(lock, limit, [this] { return !events_.empty(); })) return false;

@@ -2,7 +2,10 @@
 // The controller's first-in first-out queue of task events.
 //
 // Any thread posts; the controller thread waits on a condition variable (no sleep polling).
-// A closed queue refuses new events.
+// A closed queue refuses new events. Data events (status 16) are posted quietly: they do not
+// wake the controller, which delivers them at its next wake-up (another event, or its poll
+// interval of kQuietDeliveryMs), and a data event that follows one of the same worker at
+// the end of the queue is merged into it. That saves a thread wake-up per received buffer.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -12,6 +15,9 @@
 
 class Worker;
 
+// Longest delay of a quietly posted event.
+inline constexpr int kQuietDeliveryMs = 100;
+
 // Controller event codes.
 inline constexpr int32_t kEventEnd = 1;            // leave the loop
 inline constexpr int32_t kEventShutdown = 2;       // close the queue and end
@@ -20,6 +26,8 @@ inline constexpr int32_t kEventStopWorker = 5;     // worker: the one to stop, o
 inline constexpr int32_t kEventLog = 9;            // a log line to deliver
 inline constexpr int32_t kEventNoWorkerLeft = 18;  // last worker ended, or the task stops
 inline constexpr int32_t kEventStatus = 21;        // a status callback to make
+// The status sub-code of received data (see transfer_task.h).
+inline constexpr int32_t kStatusDataCode = 16;
 
 struct TaskEvent {
   int32_t code = 0;
@@ -37,6 +45,8 @@ class EventQueue {
  public:
   // False when the queue is closed (the event is dropped).
   bool post(TaskEvent event);
+  // Adds `bytes` as a data event of `worker` without waking the consumer.
+  bool postData(Worker* worker, int64_t bytes);
   // Waits for the oldest event; false when none came within `limit`.
   bool waitPop(TaskEvent& event, std::chrono::milliseconds limit);
   bool tryPop(TaskEvent& event);

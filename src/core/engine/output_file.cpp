@@ -1,20 +1,17 @@
-// The memory-mapped output file.
+// The output file: created at full size, written at positions, closed once.
 #include "engine/output_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cerrno>
 #include <limits>
 #include <mutex>
 
-#include "platform/unique_fd.h"
-
 namespace {
 
-// The whole file is one view, so its size must fit the engine's 32-bit sizes.
+// Sizes and positions travel as 32-bit values through the status callback.
 constexpr int64_t kLargestFile = std::numeric_limits<int32_t>::max();
 
 }  // namespace
@@ -27,12 +24,12 @@ bool OutputFile::create(const std::string& path, int64_t size) {
   if (size < 0 || size > kLargestFile) return false;
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (!fd) return false;
-  if (::ftruncate(fd.get(), size) != 0 || !mapDescriptor(fd.get(), size)) {
+  if (::ftruncate(fd.get(), size) != 0) {
     fd.reset();
     ::unlink(path.c_str());
     return false;
   }
-  return true;
+  return adopt(std::move(fd), size);
 }
 
 bool OutputFile::openExisting(const std::string& path, int64_t size) {
@@ -41,21 +38,13 @@ bool OutputFile::openExisting(const std::string& path, int64_t size) {
   if (!fd) return false;
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || info.st_size < size) return false;
-  return mapDescriptor(fd.get(), size);
+  return adopt(std::move(fd), size);
 }
 
-bool OutputFile::mapDescriptor(int fd, int64_t size) {
-  uint8_t* view = nullptr;
-  if (size > 0) {
-    void* address =
-        ::mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (address == MAP_FAILED) return false;
-    view = static_cast<uint8_t*>(address);
-    ::madvise(address, static_cast<size_t>(size), MADV_SEQUENTIAL);
-  }
+bool OutputFile::adopt(UniqueFd fd, int64_t size) {
   std::lock_guard lock(mutex_);
-  view_ = view;
-  size_ = static_cast<size_t>(size);
+  fd_ = std::move(fd);
+  size_ = size;
   open_ = true;
   opened_ = true;
   return true;
@@ -63,18 +52,24 @@ bool OutputFile::mapDescriptor(int fd, int64_t size) {
 
 bool OutputFile::write(int64_t position, const uint8_t* data, size_t length) {
   std::shared_lock lock(mutex_);
-  if (!open_ || position < 0 || static_cast<uint64_t>(position) > size_ ||
-      length > size_ - static_cast<size_t>(position)) {
+  if (!open_ || position < 0 || position > size_ ||
+      static_cast<int64_t>(length) > size_ - position) {
     return false;
   }
-  if (length > 0) std::memcpy(view_ + position, data, length);
+  while (length > 0) {
+    ssize_t written = ::pwrite(fd_.get(), data, length, position);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    length -= static_cast<size_t>(written);
+    position += written;
+  }
   return true;
 }
 
 void OutputFile::close() {
   std::lock_guard lock(mutex_);
-  if (view_ != nullptr) ::munmap(view_, size_);
-  view_ = nullptr;
+  fd_.reset();
   open_ = false;
 }
 

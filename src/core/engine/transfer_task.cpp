@@ -46,6 +46,10 @@ bool TransferTask::nameFromServer() const {
 }
 
 void TransferTask::postStatus(int32_t code, Worker* worker, int64_t a, int64_t b) {
+  if (code == kStatusData) {
+    events.postData(worker, a);
+    return;
+  }
   TaskEvent event;
   event.code = kEventStatus;
   event.subCode = code;

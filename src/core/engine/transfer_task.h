@@ -18,7 +18,8 @@
 //   7  a worker moves on to another segment; a = position, b = segment end
 //   8  a worker ended normally (also when stopped); a = its position
 //   9  a worker ended with an error; a = its position
-//   16 data arrived; a = byte count
+//   16 data arrived; a = byte count (delivered within kQuietDeliveryMs; data of one worker
+//      that queued up meanwhile comes as one call)
 //   18 a file of the same name exists (asked on the worker thread); a = its size, b = total;
 //      answer 0 rename automatically, 1 give up, 2 the callback renamed the target itself
 //      with setLocalPath, anything else give up silently.
@@ -49,7 +50,7 @@ inline constexpr int32_t kStatusFirstRange = 6;
 inline constexpr int32_t kStatusNextRange = 7;
 inline constexpr int32_t kStatusWorkerDone = 8;
 inline constexpr int32_t kStatusWorkerFailed = 9;
-inline constexpr int32_t kStatusData = 16;
+inline constexpr int32_t kStatusData = kStatusDataCode;
 inline constexpr int32_t kStatusNameClash = 18;
 
 struct TransferTask {
