@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -24,10 +25,23 @@ void outOfMemory() {
   std::_Exit(-1);
 }
 
+// Qt ends the process by itself when it finds no display; say it in the system's words first.
+bool displayAvailable() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::set_new_handler(outOfMemory);
+  if (!displayAvailable()) {
+    std::fprintf(stderr, "运行时出错!\n载入启动窗口失败\n");
+    return -1;
+  }
   QApplication application(argc, argv);
   application.setApplicationDisplayName(QStringLiteral("下载器"));
   application.setFont(QFont(QStringLiteral("Noto Sans CJK SC"), 9));
