@@ -1,0 +1,33 @@
+// Any bytes as a snapshot: every query answers a value or -1 without reading outside the
+// array, and a snapshot that decodes encodes back to bytes that give the same answers.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "download/download.h"
+#include "download/snapshot_format.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> bytes(data, data + size);
+  int32_t count = Download::querySnapshot(bytes, 3, 0);
+  for (int32_t kind = 0; kind <= 7; ++kind) {
+    for (int32_t index : {-1, 0, 1, 2, count, count + 1}) {
+      Download::querySnapshot(bytes, kind, index);
+    }
+  }
+  std::optional<SnapshotContent> content = decodeSnapshot(data, size);
+  if (!content) {
+    if (count != -1) __builtin_trap();
+    return 0;
+  }
+  if (count != static_cast<int32_t>(content->segments.size())) __builtin_trap();
+  std::optional<std::vector<uint8_t>> again = encodeSnapshot(*content);
+  if (!again) return 0;  // texts shared by two slots may not fit once laid out apart
+  if (again->size() > kSnapshotLimit) __builtin_trap();
+  for (int32_t kind = 1; kind <= 6; ++kind) {
+    if (Download::querySnapshot(*again, kind, 1) != Download::querySnapshot(bytes, kind, 1)) {
+      __builtin_trap();
+    }
+  }
+  return 0;
+}

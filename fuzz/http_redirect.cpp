@@ -1,0 +1,65 @@
+// Any redirect: the input holds, one per line, the current request-URI, the host text, the
+// Location value and the Set-Cookie value; its first byte chooses a proxy. The resolved
+// settings must give a request that fits or is refused, carry only a name=value cookie, and
+// a refused redirect must leave the settings as they were.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/http_redirect.h"
+#include "engine/http_request.h"
+
+namespace {
+
+std::string nextLine(std::string_view& rest) {
+  size_t end = rest.find('\n');
+  std::string line(rest.substr(0, end));
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  return line;
+}
+
+bool same(const HttpSettings& a, const HttpSettings& b) {
+  return a.proxy == b.proxy && a.hostText == b.hostText && a.port == b.port &&
+         a.requestUri == b.requestUri && a.referer == b.referer && a.extraHeader == b.extraHeader;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  HttpSettings settings;
+  if (data[0] & 1) settings.proxy = "proxy.example:3128";
+  settings.requestUri = nextLine(rest);
+  settings.hostText = nextLine(rest);
+  settings.referer = "";
+  HttpResponseInfo response;
+  response.statusCode = 302;
+  if (data[0] & 2) response.location = nextLine(rest);
+  if (data[0] & 4) response.cookie = nextLine(rest);
+  HttpSettings before = settings;
+  RedirectResult result = resolveRedirect(settings, response);
+  if (result != RedirectResult::Followed) {
+    if (!same(settings, before)) __builtin_trap();
+    return 0;
+  }
+  if (settings.requestUri.size() > 1023) __builtin_trap();
+  if (response.cookie) {
+    const std::string& line = *settings.extraHeader;
+    if (line.rfind("Cookie: ", 0) != 0 || line.size() < 10 ||
+        line.compare(line.size() - 2, 2, "\r\n") != 0 || line.find(';') != std::string::npos) {
+      __builtin_trap();
+    }
+  }
+  HttpRequestFields fields;
+  fields.proxy = &settings.proxy;
+  fields.requestUri = settings.requestUri;
+  fields.hostText = settings.hostText;
+  fields.referer = &settings.referer;
+  fields.userAgent = &settings.userAgent;
+  fields.extraHeader = &settings.extraHeader;
+  std::optional<std::string> request = buildHttpRequest(fields);
+  if (request && request->size() >= kHttpRequestLimit) __builtin_trap();
+  return 0;
+}
