@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "download/task_param.h"
-#include "engine/ftp_control.h"
 #include "engine/ftp_passive.h"
 #include "engine/ftp_reply.h"
 #include "engine/ftp_settings.h"
@@ -192,10 +191,4 @@ TEST(FtpPassive, MalformedRepliesAreRefused) {
   EXPECT_TRUE(parsePassiveReply(padded));
   padded += ' ';
   EXPECT_FALSE(parsePassiveReply(padded));
-}
-
-TEST(FtpControl, TheSecretIsMaskedEverywhereInALine) {
-  EXPECT_EQ(maskSecret("230 hi pw, pw again", "pw"), "230 hi ******, ****** again");
-  EXPECT_EQ(maskSecret("230 nothing", ""), "230 nothing");
-  EXPECT_EQ(maskSecret("aaaa", "aa"), "************");
 }

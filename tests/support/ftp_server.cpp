@@ -92,8 +92,8 @@ std::string FtpServer::url(const std::string& path) const {
 }
 
 std::string FtpServer::userUrl(const std::string& path) const {
-  return "ftp://" + options_.userName + ":" + options_.password + "@127.0.0.1:" +
-         std::to_string(port_) + path;
+  return "ftp://" + options_.userName + ":" + options_.password +
+         "@127.0.0.1:" + std::to_string(port_) + path;
 }
 
 std::vector<std::string> FtpServer::commands() const {
