@@ -413,6 +413,51 @@ TEST_F(ScriptedFault, SlowWorkerOutlivesTheStopWait) {
   ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(10)));
   EXPECT_EQ(recorder_.codes().back(), kStatusTaskEnded);
   EXPECT_EQ(recorder_.count(kStatusWorkerDone) + recorder_.count(kStatusWorkerFailed), 1);
+  EXPECT_FALSE(fileExists(out_.file("a(1).zip")));  // stopped before the file was made
+}
+
+// Event 5 ends one worker on request; its unfinished segment is taken over by a worker
+// that finishes its own, and the file still comes out whole.
+TEST_F(ScriptedFault, WorkerStoppedOnRequestHandsOverItsSegment) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    int64_t from = std::max<int64_t>(requestedRangeStart(request), 0);
+    std::string head =
+        from == 0
+            ? httpHeader(200, "OK", "Content-Length: 100003\r\n")
+            : httpHeader(206, "Partial Content",
+                         "Content-Range: bytes " + std::to_string(from) + "-100002/100003\r\n");
+    c.send(head);
+    c.sendInPieces(kBody.substr(static_cast<size_t>(from)), 4096, 5);
+  });
+  std::mutex mutex;
+  std::vector<StatusRecord> calls;
+  TaskParam param = recorder_.param(server.url("/f.bin"), out_.file("f"), 4);
+  StatusCallback record = param.statusCallback;
+  param.statusCallback = [&](int32_t code, Worker* worker, int32_t a, int32_t b,
+                             TransferTask* task) -> int32_t {
+    if (code == kStatusFirstRange && a == 25000) {
+      TaskEvent stopIt;
+      stopIt.code = kEventStopWorker;
+      stopIt.worker = worker;
+      task->events.post(std::move(stopIt));
+    }
+    return record(code, worker, a, b, task);
+  };
+  ASSERT_TRUE(runTransfer(recorder_, param));
+  EXPECT_TRUE(recorder_.complete);
+  EXPECT_TRUE(readWholeFile(out_.file("f")) == kBody);
+  Worker* victim = nullptr;
+  bool takenOver = false;
+  for (const StatusRecord& call : recorder_.statuses()) {
+    if (call.code == kStatusFirstRange && call.a == 25000) victim = call.worker;
+    if (call.code == kStatusNextRange && call.worker != victim && call.a > 25000 &&
+        call.a < 50000) {
+      takenOver = true;
+    }
+  }
+  EXPECT_TRUE(takenOver);
+  EXPECT_EQ(recorder_.count(kStatusWorkerDone), 4);
 }
 
 TEST_F(ScriptedFault, SnapshotRoundTrip) {

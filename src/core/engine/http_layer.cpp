@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "engine/engine_log.h"
-#include "engine/http_redirect.h"
 #include "engine/http_request.h"
 #include "engine/socket_io.h"
 #include "engine/transfer_task.h"
@@ -206,21 +205,30 @@ HttpSettings HttpLayer::settings() const {
   return settings_;
 }
 
-int32_t HttpLayer::openFirst(Worker& worker, BodyBuffer& body) {
+void HttpLayer::setServer(const std::string& requestUri, const std::string& address,
+                          uint16_t port) {
+  std::lock_guard lock(mutex_);
+  settings_.requestUri = requestUri;
+  settings_.serverAddress = address;
+  settings_.port = port;
+}
+
+RedirectResult HttpLayer::redirect(const HttpResponseInfo& response) {
+  std::lock_guard lock(mutex_);
+  return resolveRedirect(settings_, response);
+}
+
+int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
   TransferTask& task = worker.task;
+  HttpLayer& layer = static_cast<HttpLayer&>(*task.protocol);
   for (int32_t redirects = 0;; ++redirects) {
-    HttpSettings settings = this->settings();
+    HttpSettings settings = layer.settings();
     settings.requestUri = spacesEncoded(settings.requestUri);
     Target target;
     if (!chooseTarget(worker, settings, target)) return kOpenTransient;
     int32_t result = connectTarget(worker, target, settings.proxy.has_value(), false);
     if (result != kOpenReady) return result;
-    {
-      std::lock_guard lock(mutex_);
-      settings_.requestUri = settings.requestUri;
-      settings_.serverAddress = target.address;
-      settings_.port = target.port;
-    }
+    layer.setServer(settings.requestUri, target.address, target.port);
     if ((result = sendRequest(worker, settings, {})) != kOpenReady) return result;
     if ((result = readResponse(worker, body)) != kOpenReady) return result;
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
@@ -253,12 +261,7 @@ int32_t HttpLayer::openFirst(Worker& worker, BodyBuffer& body) {
       engineLog(task, &worker, kLogError, kTooManyRedirects);
       return kOpenPermanent;
     }
-    RedirectResult redirect;
-    {
-      std::lock_guard lock(mutex_);
-      redirect = resolveRedirect(settings_, response);
-    }
-    if (redirect != RedirectResult::Followed) {
+    if (layer.redirect(response) != RedirectResult::Followed) {
       engineLog(task, &worker, kLogError, kTooManyRedirects);
       return kOpenPermanent;
     }
@@ -268,9 +271,9 @@ int32_t HttpLayer::openFirst(Worker& worker, BodyBuffer& body) {
   }
 }
 
-int32_t HttpLayer::openSegment(Worker& worker, BodyBuffer& body) {
+int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   TransferTask& task = worker.task;
-  HttpSettings settings = this->settings();
+  HttpSettings settings = static_cast<HttpLayer&>(*task.protocol).settings();
   Target target{settings.serverAddress, settings.port};
   int32_t result = connectTarget(worker, target, false, true);
   if (result != kOpenReady) return result;

@@ -77,7 +77,7 @@ Worker::End Worker::work() {
   if (firstOfFreshTask_) {
     if (!task.segments.take(0, this)) return End::Error;
     assignSegment(0);
-    if (!prepareOutputFile()) return End::Error;
+    if (!prepareOutputFile()) return stopRequested() ? End::Normal : End::Error;
     announceFirstSegment();
   } else {
     if (!task.output.isOpen() && task.resuming) {
@@ -126,6 +126,7 @@ bool Worker::prepareOutputFile() {
     }
   }
   if (!settleNameClash(*this)) return false;
+  if (stopRequested()) return false;  // stopped while the name clash was asked: no file
   if (!task.output.create(task.localPath(), task.totalSize.load())) {
     engineLog(task, this, kLogError, kCreateFileFailed);
     return false;
