@@ -1,7 +1,8 @@
 #pragma once
 // One connection thread of a transfer: it opens its connection through the task's protocol
-// layer, receives into its own 20480-byte buffer, copies full buffers into the mapped output
-// file, retries transient failures, and moves on to further segments.
+// layer, receives into its own 20480-byte buffer, writes each full buffer (or a segment's
+// last bytes) into the output file, retries transient failures, and moves on to further
+// segments.
 //
 // Lifetime: the task owns its workers (task.workers) and joins every worker thread before it
 // frees anything, so a worker may use its task until its thread ends. No thread is killed:
