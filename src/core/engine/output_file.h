@@ -1,11 +1,11 @@
 #pragma once
 // The output file of a transfer.
 //
-// The file is created at its full size and kept open; workers store received data with
-// positional writes into the page cache. (A shared memory mapping written with memcpy was
-// measured here to cost two to five times the CPU of positional writes once the page cache
-// has been recycled: every fresh page of a mapping is faulted in and zero-filled before it
-// is copied into.) Any worker may write while another closes the file: a write after
+// The file is created at its full size, its blocks allocated up front, and kept open;
+// workers store received data with positional writes into the page cache. (A shared memory mapping
+// written with memcpy was measured here to cost two to five times the CPU of positional writes once
+// the page cache has been recycled: every fresh page of a mapping is faulted in and zero-filled
+// before it is copied into.) Any worker may write while another closes the file: a write after
 // close() is refused (false), never a fault. A file of size 0 is created empty.
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +22,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Creates the file new (failing when it exists) at exactly `size` bytes. False when the
-  // file exists, cannot be created or sized, or the size does not fit 31 bits.
+  // file exists, cannot be created, the disk has no room for it, or the size does not fit
+  // 31 bits.
   bool create(const std::string& path, int64_t size);
   // Opens an existing file of at least `size` bytes (resuming).
   bool openExisting(const std::string& path, int64_t size);
@@ -37,6 +38,7 @@ class OutputFile {
   bool wasOpened() const;
 
  private:
+  static bool reserve(int fd, int64_t size);
   bool adopt(UniqueFd fd, int64_t size);
 
   mutable std::shared_mutex mutex_;
