@@ -451,7 +451,7 @@ TEST_F(ScriptedFault, WorkerStoppedOnRequestHandsOverItsSegment) {
   bool takenOver = false;
   for (const StatusRecord& call : recorder_.statuses()) {
     if (call.code == kStatusFirstRange && call.a == 25000) victim = call.worker;
-    if (call.code == kStatusNextRange && call.worker != victim && call.a > 25000 &&
+    if (call.code == kStatusNextRange && call.worker != victim && call.a >= 25000 &&
         call.a < 50000) {
       takenOver = true;
     }

@@ -2,14 +2,13 @@
 #include "engine/event_queue.h"
 
 bool EventQueue::post(TaskEvent event) {
-  bool wake;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return false;
-    wake = events_.empty();  // one consumer: it only sleeps on an empty queue
     events_.push_back(std::move(event));
   }
-  if (wake) ready_.notify_one();
+  // Always: quiet data events may fill the queue while the consumer sleeps.
+  ready_.notify_one();
   return true;
 }
 
