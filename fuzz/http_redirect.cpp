@@ -52,14 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       __builtin_trap();
     }
   }
-  HttpRequestFields fields;
-  fields.proxy = &settings.proxy;
-  fields.requestUri = settings.requestUri;
-  fields.hostText = settings.hostText;
-  fields.referer = &settings.referer;
-  fields.userAgent = &settings.userAgent;
-  fields.extraHeader = &settings.extraHeader;
-  std::optional<std::string> request = buildHttpRequest(fields);
+  std::optional<std::string> request = buildHttpRequest(requestFieldsFor(settings));
   if (request && request->size() >= kHttpRequestLimit) __builtin_trap();
   return 0;
 }

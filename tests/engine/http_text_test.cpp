@@ -8,15 +8,7 @@
 namespace {
 
 std::string request(const HttpSettings& s, std::string_view range = {}) {
-  HttpRequestFields fields;
-  fields.proxy = &s.proxy;
-  fields.requestUri = s.requestUri;
-  fields.hostText = s.hostText;
-  fields.referer = &s.referer;
-  fields.userAgent = &s.userAgent;
-  fields.extraHeader = &s.extraHeader;
-  fields.rangeLine = range;
-  return buildHttpRequest(fields).value_or("<refused>");
+  return buildHttpRequest(requestFieldsFor(s, range)).value_or("<refused>");
 }
 
 HttpSettings direct() {

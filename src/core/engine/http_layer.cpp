@@ -101,15 +101,7 @@ int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool 
 
 int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_view rangeLine) {
   TransferTask& task = worker.task;
-  HttpRequestFields fields;
-  fields.proxy = &settings.proxy;
-  fields.requestUri = settings.requestUri;
-  fields.hostText = settings.hostText;
-  fields.referer = &settings.referer;
-  fields.userAgent = &settings.userAgent;
-  fields.extraHeader = &settings.extraHeader;
-  fields.rangeLine = rangeLine;
-  std::optional<std::string> request = buildHttpRequest(fields);
+  std::optional<std::string> request = buildHttpRequest(requestFieldsFor(settings, rangeLine));
   if (!request) {
     engineLog(task, &worker, kLogError, kRequestTooLong);
     return kOpenPermanent;

@@ -42,3 +42,15 @@ std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields) {
   if (text.size() >= kHttpRequestLimit) return std::nullopt;
   return text;
 }
+
+HttpRequestFields requestFieldsFor(const HttpSettings& settings, std::string_view rangeLine) {
+  HttpRequestFields fields;
+  fields.proxy = &settings.proxy;
+  fields.requestUri = settings.requestUri;
+  fields.hostText = settings.hostText;
+  fields.referer = &settings.referer;
+  fields.userAgent = &settings.userAgent;
+  fields.extraHeader = &settings.extraHeader;
+  fields.rangeLine = rangeLine;
+  return fields;
+}

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/http_settings.h"
+
 // The request must fit a 1024-byte buffer with its terminator.
 inline constexpr size_t kHttpRequestLimit = 1024;
 
@@ -24,3 +26,6 @@ struct HttpRequestFields {
 // form: GET, Host, User-Agent, the range line if any, Proxy-Connection; a proxy request
 // carries the range line so that segments work through a proxy.
 std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields);
+
+// The fields of a request for a task's settings; `rangeLine` is empty on a first connection.
+HttpRequestFields requestFieldsFor(const HttpSettings& settings, std::string_view rangeLine = {});
