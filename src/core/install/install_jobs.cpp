@@ -21,7 +21,7 @@ const char kInstallDone[] = "安装完成";
 // Copies every record into one root (ending with "/"); false after a failed copy, which
 // ends the root's record loop.
 bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& records,
-                     const PackageInstallSpec& spec) {
+                     const PackageInstallSpec& package) {
   for (const InstallRecord& record : records) {
     std::vector<std::string> parts = splitText(record.relativePath, "/");
     if (parts.empty()) continue;
@@ -30,7 +30,7 @@ bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& 
       directory += existingNameIgnoringCase(directory, parts[k]) + "/";
       if (!isDirectory(directory)) ::mkdir(directory.c_str(), 0777);
     }
-    if (spec.skipPluginListFiles && findText(record.relativePath, "PlugList.txt", true) != -1) {
+    if (package.skipPluginListFiles && findText(record.relativePath, "PlugList.txt", true) != -1) {
       continue;
     }
     const std::string destination = directory + existingNameIgnoringCase(directory, parts.back());
@@ -40,16 +40,16 @@ bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& 
 }
 
 void installIntoRoot(std::string root, const std::vector<InstallRecord>& records,
-                     const PackageInstallSpec& spec, Window& window) {
+                     const PackageInstallSpec& package, Window& window) {
   if (!isDirectory(root)) {
     window.messageBox(root + "目录不存在", BoxOwner::MainWindow);
     return;
   }
   if (root.back() != '/') root += '/';
-  if (!copyRecordsInto(root, records, spec)) {
+  if (!copyRecordsInto(root, records, package)) {
     window.messageBox("安装到 " + root + " 失败", BoxOwner::MainWindow);
   }
-  if (!spec.pluginNames.empty()) updatePluginList(root, spec.pluginNames);
+  if (!package.pluginNames.empty()) updatePluginList(root, package.pluginNames);
 }
 
 // The window and program directory a job needs, or null when there are none.
@@ -63,19 +63,19 @@ Window* jobWindow() {
 }  // namespace
 
 const PackageInstallSpec& serverEndsInstall() {
-  static const PackageInstallSpec spec{control::按钮_安装三端,
-                                       "三端.zip",
-                                       "Velmar三端",
-                                       "解压三端.zip 失败",
-                                       control::编辑框_三端目录,
-                                       {"/mir200/", "/SelGate/", "/Velmar引擎控制台"},
-                                       true,
-                                       {"M2LinkerX86.dll", "QZVM2PlusLoad.dll"}};
-  return spec;
+  static const PackageInstallSpec package{control::按钮_安装三端,
+                                          "三端.zip",
+                                          "Velmar三端",
+                                          "解压三端.zip 失败",
+                                          control::编辑框_三端目录,
+                                          {"/mir200/", "/SelGate/", "/Velmar引擎控制台"},
+                                          true,
+                                          {"M2LinkerX86.dll", "QZVM2PlusLoad.dll"}};
+  return package;
 }
 
 const PackageInstallSpec& functionPluginInstall() {
-  static const PackageInstallSpec spec{
+  static const PackageInstallSpec package{
       control::按钮_安装功能,
       "功能.zip",
       "功能插件",
@@ -84,20 +84,20 @@ const PackageInstallSpec& functionPluginInstall() {
       {"/DBServer/", "/LoginGate/", "/Mir200/", "/Orvanta引擎控制器", "/qzvkz"},
       false,
       {"QZVM2PlusLoad.dll"}};
-  return spec;
+  return package;
 }
 
 const PackageInstallSpec& antiCheatInstall() {
-  static const PackageInstallSpec spec{
+  static const PackageInstallSpec package{
       control::按钮_安装反挂,   "反挂.zip",    "反挂插件", "解压 反挂.zip 失败",
       control::编辑框_反挂目录, {"/RunGate/"}, false,      {}};
-  return spec;
+  return package;
 }
 
 const PackageInstallSpec& toolsInstall() {
-  static const PackageInstallSpec spec{
+  static const PackageInstallSpec package{
       control::按钮_工具安装, "工具.zip", "其他工具", "解压 工具.zip 失败", nullptr, {}, false, {}};
-  return spec;
+  return package;
 }
 
 std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& files,
@@ -114,23 +114,25 @@ std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& f
   return records;
 }
 
-void installPackage(const PackageInstallSpec& spec, ZIP& zip) {
+void installPackage(const PackageInstallSpec& package, ZIP& zip) {
   Window* window = jobWindow();
   if (window == nullptr) return;
   InstallJobGuard guard;
   if (!guard.started()) return;
-  const std::string staging = globals->programDir + spec.stagingName;
+  const std::string staging = globals->programDir + package.stagingName;
   removeTree(staging);
-  if (zip.extract(globals->programDir + spec.archive, staging) != 1) {
-    window->messageBox(spec.extractionFailure, BoxOwner::None);
+  if (zip.extract(globals->programDir + package.archive, staging) != 1) {
+    window->messageBox(package.extractionFailure, BoxOwner::None);
     return;
   }
   std::vector<std::string> files;
   findFiles(staging, "*.*", files);
   if (quitRequested()) return;
-  const std::vector<InstallRecord> records = buildInstallRecords(files, spec.markers);
-  const std::string roots = spec.directoryBox != nullptr ? window->text(spec.directoryBox) : "";
-  for (const std::string& root : splitLines(roots)) installIntoRoot(root, records, spec, *window);
+  const std::vector<InstallRecord> records = buildInstallRecords(files, package.markers);
+  const std::string roots =
+      package.directoryBox != nullptr ? window->text(package.directoryBox) : "";
+  for (const std::string& root : splitLines(roots))
+    installIntoRoot(root, records, package, *window);
   window->messageBox(kInstallDone, BoxOwner::MainWindow);
 }
 
@@ -139,11 +141,11 @@ void installTools(ZIP& zip) {
   if (window == nullptr) return;
   InstallJobGuard guard;
   if (!guard.started()) return;
-  const PackageInstallSpec& spec = toolsInstall();
-  const std::string staging = globals->programDir + spec.stagingName;
+  const PackageInstallSpec& package = toolsInstall();
+  const std::string staging = globals->programDir + package.stagingName;
   removeTree(staging);
-  if (zip.extract(globals->programDir + spec.archive, staging) != 1) {
-    window->messageBox(spec.extractionFailure, BoxOwner::None);
+  if (zip.extract(globals->programDir + package.archive, staging) != 1) {
+    window->messageBox(package.extractionFailure, BoxOwner::None);
   } else {
     window->messageBox(kInstallDone, BoxOwner::MainWindow);
   }

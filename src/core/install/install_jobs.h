@@ -48,6 +48,6 @@ std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& f
 
 // The job of the server-ends, function-plugin and anti-cheat buttons, on `zip` (the
 // window's ZIP压缩1).
-void installPackage(const PackageInstallSpec& spec, ZIP& zip);
+void installPackage(const PackageInstallSpec& package, ZIP& zip);
 // The job of the tools button.
 void installTools(ZIP& zip);
