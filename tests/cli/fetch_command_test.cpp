@@ -5,24 +5,13 @@
 #include <cstdlib>
 #include <regex>
 
+#include "cli_run.h"
 #include "nginx_server.h"
 #include "platform/files.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
 
 namespace {
-
-struct Outcome {
-  int exitCode;
-  std::string errorText;
-};
-
-Outcome runCli(const std::string& arguments, const TempDir& scratch) {
-  std::string errors = scratch.file("stderr.txt");
-  std::string command = std::string(DL_CLI_PATH) + " " + arguments + " 2>" + errors;
-  int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readWholeFile(errors)};
-}
 
 class FetchCommand : public ::testing::Test {
  protected:

@@ -4,23 +4,12 @@
 
 #include <cstdlib>
 
+#include "cli_run.h"
 #include "ftp_server.h"
 #include "platform/files.h"
 #include "temp_dir.h"
 
 namespace {
-
-struct Outcome {
-  int exitCode;
-  std::string errorText;
-};
-
-Outcome runCli(const std::string& arguments, const TempDir& scratch) {
-  std::string errors = scratch.file("stderr.txt");
-  std::string command = std::string(DL_CLI_PATH) + " " + arguments + " 2>" + errors;
-  int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readWholeFile(errors)};
-}
 
 class FtpFetch : public ::testing::Test {
  protected:
