@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ftp_passive.h"
+#include "ftp/ftp_passive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view reply(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ftp_reply.h"
+#include "ftp/ftp_reply.h"
 
 namespace {
 

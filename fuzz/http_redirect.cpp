@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/http_redirect.h"
-#include "engine/http_request.h"
+#include "http/http_redirect.h"
+#include "http/http_request.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/http_response.h"
-#include "engine/name_clash.h"
+#include "http/http_response.h"
+#include "transfer/name_clash.h"
 
 namespace {
 

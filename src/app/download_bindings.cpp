@@ -1,7 +1,7 @@
 #include <QPushButton>
 
 #include "bindings.h"
-#include "download/package_download.h"
+#include "download_jobs/package_download.h"
 #include "main_window.h"
 
 void bindDownloadButtons(MainWindow& window) {

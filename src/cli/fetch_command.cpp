@@ -14,9 +14,9 @@
 
 #include "commands.h"
 #include "download/download.h"
-#include "engine/engine_log.h"
-#include "engine/transfer_task.h"
 #include "platform/clock.h"
+#include "transfer/engine_log.h"
+#include "transfer/transfer_task.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "console_window.h"
-#include "download/package_download.h"
+#include "download_jobs/package_download.h"
 #include "install/install_jobs.h"
 #include "install/zip.h"
 #include "platform/system_info.h"

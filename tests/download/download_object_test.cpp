@@ -7,10 +7,10 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "engine/transfer_task.h"
 #include "platform/files.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
+#include "transfer/transfer_task.h"
 
 namespace {
 

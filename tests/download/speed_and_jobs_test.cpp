@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "download/package_download.h"
 #include "download/speed_text.h"
+#include "download_jobs/package_download.h"
 #include "platform/files.h"
 #include "recording_window.h"
 #include "shell/controls.h"

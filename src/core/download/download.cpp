@@ -1,9 +1,10 @@
 // The download object: start, poll, snapshot, stop.
 #include "download/download.h"
 
+#include "download/protocol_registry.h"
 #include "download/snapshot_format.h"
-#include "engine/transfer_task.h"
-#include "engine/url_split.h"
+#include "net/url_split.h"
+#include "transfer/transfer_task.h"
 
 Download::~Download() {
   stop();
@@ -21,7 +22,7 @@ bool Download::start(const TaskParam& param, const EngineTuning& tuning) {
   std::optional<UrlParts> url = splitUrl(*param.url);
   if (!url) return false;
   // Held across the start: a task that ends at once waits in taskReleased until it is stored.
-  TransferTask* task = startTransferTask(param, *url, tuning, this);
+  TransferTask* task = startTransferTask(param, *url, makeProtocolLayer(param, *url), tuning, this);
   if (task == nullptr) return false;
   task_ = task;
   attached_ = task;

@@ -7,16 +7,16 @@
 //
 // End of a task: the final status call (code 4) carries the total size, or the bytes written
 // when the task was stopped. Whether every byte of the file was written is told inside that
-// call by transferComplete(*task) and bytesWritten(*task) (engine/transfer_task.h).
+// call by transferComplete(*task) and bytesWritten(*task) (transfer/transfer_task.h).
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
-#include "download/task_param.h"
-#include "engine/engine_tuning.h"
-#include "engine/task_owner.h"
+#include "transfer/engine_tuning.h"
+#include "transfer/task_owner.h"
+#include "transfer/task_param.h"
 
 class Download : private TaskOwner {
  public:

@@ -13,8 +13,8 @@
 #include <optional>
 #include <vector>
 
-#include "engine/protocol.h"
-#include "engine/segment_table.h"
+#include "transfer/protocol.h"
+#include "transfer/segment_table.h"
 
 inline constexpr size_t kSnapshotLimit = 2048;
 

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "download/package_download.h"
 #include "platform/clock.h"
 #include "platform/system_info.h"
 
@@ -32,7 +31,7 @@ void initGlobals() {
 void freeGlobals() {
   Globals* g = globals;
   if (g == nullptr) return;
-  joinDownloadStarter();  // it fills taskParams and starts the download
+  if (g->downloadStarter.joinable()) g->downloadStarter.join();  // it starts the download
   // The order of release follows the table; a running download is stopped, and its threads
   // are waited for, before the object goes, so no late event meets freed state.
   g->programDir.clear();

@@ -7,9 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "download/download.h"
-#include "download/task_param.h"
+#include "transfer/task_param.h"
 
 class Window;
 
@@ -41,6 +42,7 @@ struct Globals {
 
   // Carried by this port rather than the window template:
   Window* window = nullptr;         // the main window; not owned
+  std::thread downloadStarter;      // the starter thread of the last download job
   std::string manifestUrl;          // the built-in manifest URL unless a caller changes it
   std::function<uint64_t()> clock;  // millisecond tick source (monotonic by default)
   // Where programDir comes from; tests and the command line point it elsewhere.

@@ -1,0 +1,319 @@
+// The HTTP protocol layer: first connection (with redirects) and segment connections.
+#include "http/http_layer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "http/http_request.h"
+#include "net/socket_io.h"
+#include "transfer/engine_log.h"
+#include "transfer/transfer_task.h"
+#include "transfer/worker.h"
+
+namespace {
+
+constexpr char kTooManyRedirects[] = "COOKIE过长或获得重定向信息错误或不支持的协议";
+constexpr char kRequestTooLong[] = "请求信息过长, 无法发送";
+
+std::string spacesEncoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == ' ') {
+      out += "%20";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Where to connect: a dotted address and a port.
+struct Target {
+  std::string address;
+  uint16_t port = 0;
+};
+
+// Resolves the proxy or the server of `settings`. False (logged) when the name is unknown.
+bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) {
+  TransferTask& task = worker.task;
+  std::string name;
+  if (settings.proxy && !settings.proxy->empty()) {
+    const std::string& proxy = *settings.proxy;
+    size_t colon = proxy.rfind(':');
+    name = proxy.substr(0, colon);
+    target.port = 80;
+    if (colon != std::string::npos) {
+      target.port = static_cast<uint16_t>(std::strtoul(proxy.c_str() + colon + 1, nullptr, 10));
+    }
+    if (isDottedIpv4(name)) {
+      target.address = name;
+      return true;
+    }
+    engineLog(task, &worker, kLogProgress, formatText("正在代理服务器解析域名 [%s]", name.c_str()));
+    if (resolveHostName(name, target.address)) return true;
+    engineLog(task, &worker, kLogError, formatText("解析代理服务器域名 [%s]出错", proxy.c_str()));
+    return false;
+  }
+  target.port = settings.port;
+  if (isDottedIpv4(settings.hostText)) {
+    target.address = settings.hostText;
+    return true;
+  }
+  size_t colon = settings.hostText.find(':');
+  name = settings.hostText.substr(0, colon);
+  if (colon != std::string::npos) {
+    target.port =
+        static_cast<uint16_t>(std::strtoul(settings.hostText.c_str() + colon + 1, nullptr, 10));
+  }
+  if (isDottedIpv4(name)) {
+    target.address = name;
+    return true;
+  }
+  engineLog(task, &worker, kLogProgress, formatText("正在解析域名 [%s]", name.c_str()));
+  if (resolveHostName(name, target.address)) return true;
+  engineLog(task, &worker, kLogError, formatText("解析域名 [%s]出错", name.c_str()));
+  return false;
+}
+
+// Connects worker.dataSocket; kOpenReady or kOpenTransient (logged unless stopped).
+int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool segment) {
+  TransferTask& task = worker.task;
+  const char* address = target.address.c_str();
+  engineLog(task, &worker, kLogProgress,
+            formatText(viaProxy ? "正在连接代理服务器 [%s:%d]" : "正在连接 [%s:%d]", address,
+                       target.port));
+  int32_t code = connectWithTimeout(worker.dataSocket, target.address, target.port,
+                                    task.connectTimeout, worker);
+  if (code == kErrorStopped || (code != 0 && worker.stopRequested())) return kOpenTransient;
+  if (code == kErrorConnectTimeout) {
+    engineLog(task, &worker, kLogError, formatText("连接 [%s:%d]超时", address, target.port));
+    return kOpenTransient;
+  }
+  if (code != 0) {
+    engineLog(task, &worker, kLogError, formatText("连接 [%s:%d]失败", address, target.port));
+    return kOpenTransient;
+  }
+  engineLog(task, &worker, kLogProgress,
+            formatText(segment ? "连接[%s:%d]成功" : "连接 [%s:%d]成功", address, target.port));
+  return kOpenReady;
+}
+
+int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_view rangeLine) {
+  TransferTask& task = worker.task;
+  std::optional<std::string> request = buildHttpRequest(requestFieldsFor(settings, rangeLine));
+  if (!request) {
+    engineLog(task, &worker, kLogError, kRequestTooLong);
+    return kOpenPermanent;
+  }
+  engineLog(task, &worker, kLogSent, *request);
+  int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker);
+  if (sent != static_cast<int32_t>(request->size())) {
+    if (!worker.stopRequested()) engineLog(task, &worker, kLogError, "发送请求失败");
+    return kOpenTransient;
+  }
+  return kOpenReady;
+}
+
+// Reads until a whole header block is held, parses it into the worker's state and copies
+// the body bytes that followed it into `body`.
+int32_t readResponse(Worker& worker, BodyBuffer& body) {
+  TransferTask& task = worker.task;
+  char buffer[kHttpHeaderBufferSize];
+  size_t held = 0;
+  std::optional<HeaderSpan> span;
+  while (!(span = findHeaderBlock(std::string_view(buffer, held)))) {
+    if (held == sizeof buffer) {
+      engineLog(task, &worker, kLogError, "HTTP返回头部信息过长");
+      return kOpenPermanent;
+    }
+    ReceiveRequest request;
+    request.wanted = sizeof buffer - held;
+    request.idleTimeoutMs = task.receiveTimeout;
+    request.maxReceives = 1;
+    ReceiveResult result =
+        receiveWithTimeout(worker.dataSocket.get(), reinterpret_cast<uint8_t*>(buffer) + held,
+                           request, worker, nullptr);
+    held += result.received;
+    if (worker.stopRequested()) return kOpenTransient;
+    if (result.code < 0) {
+      engineLog(task, &worker, kLogError, errorText(result.code));
+      return kOpenTransient;
+    }
+  }
+  std::string_view header(buffer + span->begin, span->end - span->begin);
+  engineLog(task, &worker, kLogReceived, std::string(header));
+  worker.state<HttpWorkerState>().response = parseHttpResponse(header);
+  size_t extra = std::min(held - span->end, body.capacity);
+  std::memcpy(body.data, buffer + span->end, extra);
+  body.length = extra;
+  return kOpenReady;
+}
+
+int32_t rejectStatus(Worker& worker, int32_t code) {
+  if (code == 400 || code == 403 || code == 404) {
+    engineLog(worker.task, &worker, kLogError, "出现错误");
+  } else {
+    engineLog(worker.task, &worker, kLogError, formatText("暂时不支持的返回, 返回号[%d]", code));
+  }
+  return kOpenPermanent;
+}
+
+// The start offset of a "bytes X-Y/Z" Content-Range value, -1 when it has none.
+int64_t contentRangeStart(const std::optional<std::string>& value) {
+  if (!value) return -1;
+  size_t at = value->find("bytes");
+  if (at == std::string::npos) return -1;
+  at += 5;
+  while (at < value->size() && (*value)[at] == ' ') ++at;
+  int64_t start = 0;
+  size_t digits = 0;
+  for (; at < value->size() && (*value)[at] >= '0' && (*value)[at] <= '9' && digits < 18;
+       ++at, ++digits) {
+    start = start * 10 + ((*value)[at] - '0');
+  }
+  return digits == 0 ? -1 : start;
+}
+
+}  // namespace
+
+std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlParts& url) {
+  HttpSettings settings;
+  if (param.proxy && !param.proxy->empty()) settings.proxy = param.proxy;
+  settings.hostText = url.hostPart;
+  settings.port = url.port;
+  std::string whole = param.url.value_or(std::string());
+  settings.requestUri = spacesEncoded(settings.proxy ? std::string_view(whole) : url.path);
+  if (param.referer) {
+    settings.referer = param.referer;
+  } else {
+    settings.referer = whole.substr(0, whole.rfind('/'));
+  }
+  return std::make_unique<HttpLayer>(std::move(settings));
+}
+
+HttpSettings HttpLayer::settings() const {
+  std::lock_guard lock(mutex_);
+  return settings_;
+}
+
+void HttpLayer::setServer(const std::string& requestUri, const std::string& address,
+                          uint16_t port) {
+  std::lock_guard lock(mutex_);
+  settings_.requestUri = requestUri;
+  settings_.serverAddress = address;
+  settings_.port = port;
+}
+
+RedirectResult HttpLayer::redirect(const HttpResponseInfo& response) {
+  std::lock_guard lock(mutex_);
+  return resolveRedirect(settings_, response);
+}
+
+int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
+  TransferTask& task = worker.task;
+  HttpLayer& layer = static_cast<HttpLayer&>(*task.protocol);
+  for (int32_t redirects = 0;; ++redirects) {
+    HttpSettings settings = layer.settings();
+    settings.requestUri = spacesEncoded(settings.requestUri);
+    Target target;
+    if (!chooseTarget(worker, settings, target)) return kOpenTransient;
+    int32_t result = connectTarget(worker, target, settings.proxy.has_value(), false);
+    if (result != kOpenReady) return result;
+    layer.setServer(settings.requestUri, target.address, target.port);
+    if ((result = sendRequest(worker, settings, {})) != kOpenReady) return result;
+    if ((result = readResponse(worker, body)) != kOpenReady) return result;
+    const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
+    int32_t code = response.statusCode;
+    if (code == 200 || code == 206) {
+      if (response.disposition) {
+        if (auto name = dispositionFileName(*response.disposition)) {
+          task.appendServerFileName(*name);
+        }
+      }
+      if (response.contentLength < 0) {
+        engineLog(task, &worker, kLogError, "无法获得文件大小");
+        return kOpenPermanent;
+      }
+      task.setTotalSize(response.contentLength);
+      int64_t total = response.contentLength;
+      task.segments.layout(
+          total, total < static_cast<int64_t>(kTransferBufferSize) ? 1 : task.connectionCount);
+      body.length =
+          static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(body.length), total));
+      return kOpenReady;
+    }
+    if (code != 301 && code != 302) return rejectStatus(worker, code);
+    if (!response.location) {
+      engineLog(task, &worker, kLogError, "获得重定向信息错误");
+      return kOpenPermanent;
+    }
+    engineLog(task, &worker, kLogError, formatText("重定向到 [%s]", response.location->c_str()));
+    if (redirects >= task.tuning.maxRedirects) {
+      engineLog(task, &worker, kLogError, kTooManyRedirects);
+      return kOpenPermanent;
+    }
+    if (layer.redirect(response) != RedirectResult::Followed) {
+      engineLog(task, &worker, kLogError, kTooManyRedirects);
+      return kOpenPermanent;
+    }
+    worker.dataSocket.reset();
+    worker.state<HttpWorkerState>().response = HttpResponseInfo{};
+    body.length = 0;
+  }
+}
+
+int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
+  TransferTask& task = worker.task;
+  HttpSettings settings = static_cast<HttpLayer&>(*task.protocol).settings();
+  Target target{settings.serverAddress, settings.port};
+  int32_t result = connectTarget(worker, target, false, true);
+  if (result != kOpenReady) return result;
+  int64_t position = worker.position();
+  std::string range = formatText("Range: bytes=%lld-\r\n", static_cast<long long>(position));
+  if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
+  if ((result = readResponse(worker, body)) != kOpenReady) return result;
+  const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
+  int32_t code = response.statusCode;
+  // A 200 is the whole entity whatever its length says; a 206 must start where we asked.
+  bool ignoredRange = (code == 200) || (response.contentLength >= 0 &&
+                                        response.contentLength == task.totalSize.load());
+  if (code == 206) {
+    int64_t start = contentRangeStart(response.contentRange);
+    ignoredRange = ignoredRange || (start >= 0 && start != position);
+  }
+  if (ignoredRange) {
+    engineLog(task, &worker, kLogError, "出现错误");
+    return kOpenPermanent;
+  }
+  if (code != 206) return rejectStatus(worker, code);
+  return kOpenReady;
+}
+
+std::string HttpLayer::pathForFileName() const {
+  std::lock_guard lock(mutex_);
+  return settings_.requestUri;
+}
+
+void HttpLayer::saveSnapshot(ProtocolSnapshot& out) const {
+  std::lock_guard lock(mutex_);
+  out.texts = {settings_.proxy,        settings_.hostText,  settings_.requestUri,
+               settings_.referer,      settings_.userAgent, settings_.extraHeader,
+               settings_.serverAddress};
+  out.integers.fill(0);
+  out.integers[0] = settings_.port;
+}
+
+bool HttpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
+  if (!in.texts[1] || !in.texts[2] || !in.texts[6]) return false;
+  std::lock_guard lock(mutex_);
+  settings_.proxy = in.texts[0];
+  settings_.hostText = *in.texts[1];
+  settings_.requestUri = *in.texts[2];
+  settings_.referer = in.texts[3];
+  settings_.userAgent = in.texts[4];
+  settings_.extraHeader = in.texts[5];
+  settings_.serverAddress = *in.texts[6];
+  settings_.port = static_cast<uint16_t>(in.integers[0]);
+  return true;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The HTTP protocol layer: one GET per connection, byte ranges for segments, optional proxy,
+// redirects with cookies.
+#include <memory>
+#include <mutex>
+
+#include "http/http_redirect.h"
+#include "http/http_response.h"
+#include "http/http_settings.h"
+#include "transfer/protocol.h"
+
+// The layer for an http:// task; null when the URL's request-URI is too long.
+std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlParts& url);
+
+// The first connection of a fresh task: resolve, connect (directly or through the proxy),
+// send the GET, read and parse the header, follow up to tuning.maxRedirects redirects. On
+// kOpenReady the total size is set, the segments are laid out and the body bytes that came
+// with the header are in body. kOpenPermanent / kOpenTransient otherwise (logged).
+int32_t httpOpenFirst(Worker& worker, BodyBuffer& body);
+// A segment connection to the stored server address, asking for the bytes from the
+// worker's position on. Only a 206 that starts there is accepted.
+int32_t httpOpenSegment(Worker& worker, BodyBuffer& body);
+
+// The parsed response of a worker's latest connection.
+struct HttpWorkerState : ProtocolWorkerState {
+  HttpResponseInfo response;
+};
+
+class HttpLayer final : public ProtocolLayer {
+ public:
+  explicit HttpLayer(HttpSettings settings) : settings_(std::move(settings)) {}
+
+  int32_t openFirst(Worker& worker, BodyBuffer& body) override {
+    return httpOpenFirst(worker, body);
+  }
+  int32_t openSegment(Worker& worker, BodyBuffer& body) override {
+    return httpOpenSegment(worker, body);
+  }
+  std::string pathForFileName() const override;
+  void saveSnapshot(ProtocolSnapshot& out) const override;
+  bool restoreSnapshot(const ProtocolSnapshot& in) override;
+
+  HttpSettings settings() const;
+  // Records where the first connection went (address and port reused by segments).
+  void setServer(const std::string& requestUri, const std::string& address, uint16_t port);
+  // Follows a redirect response; the settings change only when it is followed.
+  RedirectResult redirect(const HttpResponseInfo& response);
+
+ private:
+  mutable std::mutex mutex_;  // settings_ change only on the first connection
+  HttpSettings settings_;
+};

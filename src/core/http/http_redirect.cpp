@@ -1,0 +1,66 @@
+// Following a 301 or 302 response.
+#include "http/http_redirect.h"
+
+#include "net/url_split.h"
+
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Text up to its last "/", without the "/"; the whole text when it has none.
+std::string upToLastSlash(std::string_view text) {
+  size_t slash = text.rfind('/');
+  return std::string(slash == std::string_view::npos ? text : text.substr(0, slash));
+}
+
+// A relative location resolved against a request path.
+std::string resolvePath(std::string_view currentPath, std::string_view location) {
+  if (startsWith(location, "/")) return std::string(location);
+  size_t slash = currentPath.rfind('/');
+  std::string base(slash == std::string_view::npos ? std::string_view("/")
+                                                   : currentPath.substr(0, slash + 1));
+  return base + std::string(location);
+}
+
+// The path part of a whole "http://host/path" request-URI.
+std::string_view pathOfUrl(std::string_view url) {
+  size_t scheme = url.find("://");
+  size_t from = scheme == std::string_view::npos ? 0 : scheme + 3;
+  size_t slash = url.find('/', from);
+  return slash == std::string_view::npos ? std::string_view("/") : url.substr(slash);
+}
+
+}  // namespace
+
+RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& response) {
+  if (!response.location) return RedirectResult::NoLocation;
+  const std::string& location = *response.location;
+  HttpSettings next = settings;
+  bool viaProxy = next.proxy.has_value() && !next.proxy->empty();
+
+  if (response.cookie) {
+    std::string_view value = *response.cookie;
+    if (value.size() > kRedirectCookieLimit) return RedirectResult::Refused;
+    value = value.substr(0, value.find(';'));
+    next.extraHeader = "Cookie: " + std::string(value) + "\r\n";
+  }
+
+  if (auto parts = splitUrl(location); parts && parts->protocol == kProtocolHttp) {
+    next.hostText = parts->hostPart;
+    next.port = parts->port;
+    next.requestUri = viaProxy ? location : parts->path;
+    next.referer = upToLastSlash(location);
+  } else if (location.find("://") != std::string::npos || location.empty()) {
+    return RedirectResult::Refused;  // ftp:// and every other scheme, or no target at all
+  } else {
+    std::string path =
+        resolvePath(viaProxy ? pathOfUrl(settings.requestUri) : settings.requestUri, location);
+    next.requestUri = viaProxy ? "http://" + next.hostText + path : path;
+    next.referer = upToLastSlash("http://" + next.hostText + "/" + location);
+  }
+  if (next.requestUri.size() > 1023) return RedirectResult::Refused;
+  settings = std::move(next);
+  return RedirectResult::Followed;
+}

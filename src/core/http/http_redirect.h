@@ -1,0 +1,20 @@
+#pragma once
+// Following a 301 or 302 response: the next request's host, port, request-URI, referer
+// and cookie line.
+#include <cstddef>
+
+#include "http/http_response.h"
+#include "http/http_settings.h"
+
+// Longest cookie value a redirect carries on.
+inline constexpr size_t kRedirectCookieLimit = 4086;
+
+enum class RedirectResult {
+  Followed,    // settings now name the new target
+  NoLocation,  // the response had no Location
+  Refused,     // too long a cookie, an ftp:// location, or an unusable location
+};
+
+// Updates `settings` for the response's location. On anything but Followed the settings
+// are left as they were.
+RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& response);

@@ -1,0 +1,56 @@
+// The text of an HTTP GET request.
+#include "http/http_request.h"
+
+#include "http/http_settings.h"
+
+namespace {
+
+bool present(const std::optional<std::string>* field) {
+  return field != nullptr && field->has_value();
+}
+
+}  // namespace
+
+std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields) {
+  std::string text;
+  text.reserve(kHttpRequestLimit);
+  bool viaProxy = present(fields.proxy) && !(*fields.proxy)->empty();
+  text.append("GET ").append(fields.requestUri).append(" HTTP/1.1\r\n");
+  text.append("Host: ").append(fields.hostText).append("\r\n");
+  if (viaProxy) {
+    text.append("User-Agent: ").append(kHttpUserAgent).append("\r\n");
+    text.append(fields.rangeLine);
+    text.append("Proxy-Connection: Keep-Alive\r\n\r\n");
+  } else {
+    text.append("Accept: */*\r\n");
+    text.append("Referer: ");
+    if (present(fields.referer)) text.append(**fields.referer);
+    text.append("\r\n");
+    text.append("User-Agent: ")
+        .append(present(fields.userAgent) ? std::string_view(**fields.userAgent)
+                                          : std::string_view(kHttpUserAgent))
+        .append("\r\n");
+    if (!fields.rangeLine.empty()) {
+      text.append(fields.rangeLine);
+    } else if (present(fields.extraHeader)) {
+      text.append(**fields.extraHeader);
+    }
+    text.append("Pragma: no-cache\r\n");
+    text.append("Cache-Control: no-cache\r\n");
+    text.append("Connection: close\r\n\r\n");
+  }
+  if (text.size() >= kHttpRequestLimit) return std::nullopt;
+  return text;
+}
+
+HttpRequestFields requestFieldsFor(const HttpSettings& settings, std::string_view rangeLine) {
+  HttpRequestFields fields;
+  fields.proxy = &settings.proxy;
+  fields.requestUri = settings.requestUri;
+  fields.hostText = settings.hostText;
+  fields.referer = &settings.referer;
+  fields.userAgent = &settings.userAgent;
+  fields.extraHeader = &settings.extraHeader;
+  fields.rangeLine = rangeLine;
+  return fields;
+}

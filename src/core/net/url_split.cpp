@@ -1,0 +1,90 @@
+// Splitting a task URL, and the local file name a URL path stands for.
+#include "net/url_split.h"
+
+#include <cctype>
+
+namespace {
+
+struct Scheme {
+  std::string_view prefix;
+  int32_t protocol;
+  uint16_t defaultPort;
+};
+
+constexpr Scheme kSchemes[] = {
+    {"http://", kProtocolHttp, 80},  {"ftp://", kProtocolFtp, 21},
+    {"mmst://", kProtocolMms, 1755}, {"mms://", kProtocolMms, 1755},
+    {"rtsp://", kProtocolRtsp, 554},
+};
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// The leading decimal digits of `text` modulo 65536; nothing when there are none.
+std::optional<uint16_t> leadingPort(std::string_view text) {
+  uint32_t value = 0;
+  size_t digits = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = (value * 10 + static_cast<uint32_t>(c - '0')) & 0xFFFFu;
+    ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<UrlParts> splitUrl(std::string_view url) {
+  for (const Scheme& scheme : kSchemes) {
+    if (!startsWithNoCase(url, scheme.prefix)) continue;
+    std::string_view rest = url.substr(scheme.prefix.size());
+    size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    UrlParts parts;
+    parts.protocol = scheme.protocol;
+    parts.port = scheme.defaultPort;
+    parts.hostPart = std::string(rest.substr(0, slash));
+    parts.path = std::string(rest.substr(slash));
+    std::string_view host = parts.hostPart;
+    size_t at = host.find('@');
+    size_t colon = at == std::string_view::npos ? host.find(':') : host.find(':', at + 1);
+    if (colon != std::string_view::npos) {
+      if (auto port = leadingPort(host.substr(colon + 1))) parts.port = *port;
+    }
+    return parts;
+  }
+  return std::nullopt;
+}
+
+std::string fileNameFromUrlPath(std::string_view path) {
+  constexpr size_t kLimit = 1023;
+  size_t slash = path.rfind('/');
+  std::string_view part = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  std::string name;
+  for (size_t i = 0; i < part.size() && name.size() < kLimit; ++i) {
+    char c = part[i];
+    if (c == '+') {
+      name += ' ';
+    } else if (c == '%' && i + 2 < part.size() && hexValue(part[i + 1]) >= 0 &&
+               hexValue(part[i + 2]) >= 0) {
+      name += static_cast<char>(hexValue(part[i + 1]) * 16 + hexValue(part[i + 2]));
+      i += 2;
+    } else {
+      name += c;
+    }
+  }
+  return name;
+}

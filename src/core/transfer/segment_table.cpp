@@ -1,0 +1,152 @@
+// The segment table: layout, taking, splitting and progress, all under one lock.
+#include "transfer/segment_table.h"
+
+#include <algorithm>
+
+#include "transfer/engine_tuning.h"
+
+namespace {
+
+int32_t roundUpToTen(int32_t count) {
+  return (count + 9) / 10 * 10;
+}
+
+}  // namespace
+
+void SegmentTable::layout(int64_t total, int32_t count) {
+  if (total < 0) total = 0;
+  if (count < 1 || total < kSingleSegmentFloor) count = 1;
+  std::lock_guard lock(mutex_);
+  entries_.assign(static_cast<size_t>(count), Segment{});
+  int64_t each = total / count;
+  for (int32_t i = 0; i < count; ++i) {
+    entries_[i].start = each * i;
+    entries_[i].length = each;
+  }
+  entries_.back().length += total % count;
+  capacity_ = roundUpToTen(count);
+}
+
+bool SegmentTable::take(int32_t index, Worker* owner) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size() || entries_[index].busy) {
+    return false;
+  }
+  entries_[index].busy = true;
+  entries_[index].owner = owner;
+  return true;
+}
+
+int32_t SegmentTable::takeFree(Worker* owner) {
+  std::lock_guard lock(mutex_);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    Segment& segment = entries_[i];
+    if (segment.busy || segment.finished()) continue;
+    segment.busy = true;
+    segment.owner = owner;
+    return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+int32_t SegmentTable::takeOrSplit(Worker* owner) {
+  int32_t index = takeFree(owner);
+  if (index >= 0) return index;
+  std::lock_guard lock(mutex_);
+  int32_t widest = -1;
+  int64_t widestLeft = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    int64_t left = entries_[i].length - entries_[i].done;
+    if (left > widestLeft) {
+      widest = static_cast<int32_t>(i);
+      widestLeft = left;
+    }
+  }
+  if (widest < 0 || widestLeft < kSplitThreshold) return -1;
+  growIfFull();
+  Segment& chosen = entries_[widest];
+  int64_t kept = widestLeft - widestLeft / 2;
+  Segment tail;
+  tail.busy = true;
+  tail.owner = owner;
+  tail.start = chosen.start + chosen.done + kept;
+  tail.length = widestLeft / 2;
+  chosen.length = chosen.done + kept;
+  chosen.split = true;
+  entries_.push_back(tail);
+  return static_cast<int32_t>(entries_.size() - 1);
+}
+
+void SegmentTable::growIfFull() {
+  int32_t count = static_cast<int32_t>(entries_.size());
+  if (count < capacity_) return;
+  capacity_ += std::max<int32_t>((count + 1) / 10 * 10, 10);
+}
+
+void SegmentTable::release(int32_t index) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
+  entries_[index].busy = false;
+  entries_[index].owner = nullptr;
+}
+
+int64_t SegmentTable::commit(int32_t index, int64_t bytes) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size() || bytes <= 0) return 0;
+  Segment& segment = entries_[index];
+  int64_t added = std::min(bytes, segment.length - segment.done);
+  if (added < 0) added = 0;
+  segment.done += added;
+  return added;
+}
+
+Segment SegmentTable::at(int32_t index) const {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return Segment{};
+  return entries_[index];
+}
+
+std::vector<Segment> SegmentTable::entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+int32_t SegmentTable::count() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int32_t>(entries_.size());
+}
+
+int32_t SegmentTable::capacity() const {
+  std::lock_guard lock(mutex_);
+  return capacity_;
+}
+
+int64_t SegmentTable::sumDone() const {
+  std::lock_guard lock(mutex_);
+  int64_t sum = 0;
+  for (const Segment& segment : entries_) sum += segment.done;
+  return sum;
+}
+
+int32_t SegmentTable::unfinishedCount() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int32_t>(std::count_if(entries_.begin(), entries_.end(),
+                                            [](const Segment& s) { return !s.finished(); }));
+}
+
+bool SegmentTable::allFinished() const {
+  std::lock_guard lock(mutex_);
+  if (entries_.empty()) return false;
+  return std::all_of(entries_.begin(), entries_.end(),
+                     [](const Segment& s) { return s.finished(); });
+}
+
+void SegmentTable::restore(std::vector<Segment> entries, int32_t capacity) {
+  for (Segment& segment : entries) {
+    segment.busy = false;
+    segment.owner = nullptr;
+  }
+  std::lock_guard lock(mutex_);
+  entries_ = std::move(entries);
+  capacity_ = std::max(capacity, roundUpToTen(static_cast<int32_t>(entries_.size())));
+}

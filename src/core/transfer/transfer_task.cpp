@@ -1,0 +1,133 @@
+// Creating, stopping and measuring a transfer task.
+#include "transfer/transfer_task.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "transfer/controller.h"
+#include "transfer/name_clash.h"
+#include "transfer/worker.h"
+
+TransferTask::~TransferTask() {
+  std::vector<std::unique_ptr<Worker>> ended;
+  {
+    std::lock_guard lock(workerListLock);
+    ended.swap(workers);
+  }
+  ended.clear();  // joins every worker thread
+}
+
+std::string TransferTask::localPath() const {
+  std::lock_guard lock(pathMutex_);
+  return localPath_;
+}
+
+bool TransferTask::setLocalPath(std::string path) {
+  if (path.size() >= kLocalPathLimit) return false;
+  std::lock_guard lock(pathMutex_);
+  localPath_ = std::move(path);
+  return true;
+}
+
+bool TransferTask::appendServerFileName(const std::string& name) {
+  std::lock_guard lock(pathMutex_);
+  if (localPath_.empty() || localPath_.back() != '/' || !isUsableFileName(name) ||
+      localPath_.size() + name.size() >= kLocalPathLimit) {
+    return false;
+  }
+  localPath_ += name;
+  nameFromServer_ = true;
+  return true;
+}
+
+bool TransferTask::nameFromServer() const {
+  std::lock_guard lock(pathMutex_);
+  return nameFromServer_;
+}
+
+void TransferTask::postStatus(int32_t code, Worker* worker, int64_t a, int64_t b) {
+  if (code == kStatusData) {
+    events.postData(worker, a);
+    return;
+  }
+  TaskEvent event;
+  event.code = kEventStatus;
+  event.subCode = code;
+  event.worker = worker;
+  event.a = a;
+  event.b = b;
+  events.post(std::move(event));
+}
+
+void TransferTask::wakeSleepers() {
+  { std::lock_guard lock(stopMutex); }  // a sleeper is either waiting or sees the flag
+  stopSignal.notify_all();
+}
+
+TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
+                                std::unique_ptr<ProtocolLayer> layer, const EngineTuning& tuning,
+                                TaskOwner* owner) {
+  std::string path = param.localPath.value_or(std::string());
+  if (path.size() >= kLocalPathLimit) return nullptr;
+  if (!layer) return nullptr;
+  auto task = std::make_unique<TransferTask>();
+  task->protocolNumber = url.protocol;
+  task->flags = param.flags | kDirectionDownload;
+  task->setTotalSize(0);
+  task->setLocalPath(path);
+  task->protocol = std::move(layer);
+  task->connectionCount = std::max(1, param.connectionCount);
+  task->connectTimeout = param.connectTimeout;
+  task->sendTimeout = param.sendTimeout;
+  task->receiveTimeout = param.receiveTimeout;
+  task->exitWait = std::max(0, param.exitWait);
+  task->speedLimit = std::max(0, param.speedLimit);
+  task->workerSpeedLimit = task->speedLimit;
+  task->readSize = param.receiveBlockSize > 0
+                       ? std::min<int32_t>(param.receiveBlockSize, kTransferBufferSize)
+                       : static_cast<int32_t>(kTransferBufferSize);
+  task->sendBlockSize = param.sendBlockSize;
+  task->tuning = tuning;
+  task->logCallback = param.logCallback;
+  task->statusCallback = param.statusCallback;
+  task->owner = owner;
+  task->running = 1;
+  TransferTask* raw = task.get();
+  try {
+    task->controller = std::thread(runController, raw);
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return task.release();
+}
+
+void stopTransferTask(TransferTask& task) {
+  task.stopping.store(4);
+  task.stopFlag.store(1);
+  task.wakeSleepers();
+  {
+    std::lock_guard lock(task.workerListLock);
+    for (auto& worker : task.workers) worker->requestStop();
+  }
+  {
+    std::unique_lock lock(task.workerLock);
+    task.workersChanged.wait_for(lock, std::chrono::milliseconds(task.exitWait),
+                                 [&task] { return task.activeWorkers == 0; });
+  }
+  TaskEvent event;
+  event.code = kEventNoWorkerLeft;
+  task.events.post(std::move(event));
+}
+
+int64_t bytesWritten(const TransferTask& task) {
+  return task.segments.sumDone();
+}
+
+bool transferComplete(const TransferTask& task) {
+  return task.output.wasOpened() && task.segments.allFinished() &&
+         bytesWritten(task) == task.totalSize.load();
+}
+
+int32_t unfinishedSegments(const TransferTask& task) {
+  return task.segments.unfinishedCount();
+}

@@ -1,0 +1,152 @@
+#pragma once
+// One transfer of a remote file into a local file: its settings, counters, segment table,
+// output file, protocol layer, workers and controller thread.
+//
+// Ownership: startTransferTask creates the task and starts its controller thread; from then
+// on the engine owns it. The controller ends the task: it joins every worker, makes the
+// final status call (code 4), calls owner->taskReleased() and frees the task. The caller
+// may use the task pointer only until taskReleased() has been called (it may block that call
+// with its own lock while it uses the task).
+//
+// Status codes (status callback, code/a/b):
+//   3  first data of a fresh task; a = total size
+//   4  the task ended, always last and once; a = bytes written when stopped, else total size.
+//      Whether the file is complete is told by transferComplete(task) / bytesWritten(task),
+//      both valid inside the code-4 call.
+//   5  a worker thread started
+//   6  a worker begins its first segment; a = position, b = segment end
+//   7  a worker moves on to another segment; a = position, b = segment end
+//   8  a worker ended normally (also when stopped); a = its position
+//   9  a worker ended with an error; a = its position
+//   16 data arrived; a = byte count (delivered within kQuietDeliveryMs; data of one worker
+//      that queued up meanwhile comes as one call)
+//   18 a file of the same name exists (asked on the worker thread); a = its size, b = total;
+//      answer 0 rename automatically, 1 give up, 2 the callback renamed the target itself
+//      with setLocalPath, anything else give up silently.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/url_split.h"
+#include "transfer/engine_tuning.h"
+#include "transfer/event_queue.h"
+#include "transfer/output_file.h"
+#include "transfer/protocol.h"
+#include "transfer/segment_table.h"
+#include "transfer/task_owner.h"
+#include "transfer/task_param.h"
+
+class Worker;
+
+inline constexpr int32_t kStatusSizeKnown = 3;
+inline constexpr int32_t kStatusTaskEnded = 4;
+inline constexpr int32_t kStatusWorkerStarted = 5;
+inline constexpr int32_t kStatusFirstRange = 6;
+inline constexpr int32_t kStatusNextRange = 7;
+inline constexpr int32_t kStatusWorkerDone = 8;
+inline constexpr int32_t kStatusWorkerFailed = 9;
+inline constexpr int32_t kStatusData = kStatusDataCode;
+inline constexpr int32_t kStatusNameClash = 18;
+
+struct TransferTask {
+  TransferTask() = default;
+  ~TransferTask();
+  TransferTask(const TransferTask&) = delete;
+  TransferTask& operator=(const TransferTask&) = delete;
+
+  // Kind and control.
+  int32_t protocolNumber = 0;
+  int32_t flags = 0;
+  std::atomic<int32_t> stopFlag{0};  // 1 once stopped
+  std::atomic<int32_t> stopping{0};  // 4 once stopping: no new worker starts
+  std::atomic<int32_t> running{0};   // 1 while the controller loop runs
+  bool resuming = false;
+
+  // Counters.
+  std::atomic<int64_t> totalSize{0};  // 0 until learned
+  std::atomic<int64_t> bytesReceived{0};
+  std::atomic<int64_t> receivedSinceTake{0};
+  std::atomic<int32_t> retryCount{0};
+  std::atomic<bool> sizeReported{false};
+  std::mutex workerLock;  // guards activeWorkers and startedWorkers
+  std::condition_variable workersChanged;
+  int32_t activeWorkers = 0;
+  int32_t startedWorkers = 0;
+
+  // Settings copied from the parameters.
+  int32_t connectionCount = 1;
+  int32_t connectTimeout = 20000;
+  int32_t sendTimeout = 20000;
+  int32_t receiveTimeout = 20000;
+  int32_t exitWait = 1000;
+  int32_t speedLimit = 0;
+  std::atomic<int32_t> workerSpeedLimit{0};
+  int32_t readSize = 20480;
+  int32_t sendBlockSize = 1024;
+  bool writeData = true;
+  EngineTuning tuning;
+  LogCallback logCallback;
+  StatusCallback statusCallback;
+
+  // Files.
+  OutputFile output;
+  SegmentTable segments;
+
+  // Protocol layer (its per-task settings live inside it).
+  std::unique_ptr<ProtocolLayer> protocol;
+
+  // Workers, guarded by workerListLock.
+  std::mutex workerListLock;
+  std::vector<std::unique_ptr<Worker>> workers;
+
+  EventQueue events;
+  TaskOwner* owner = nullptr;
+  std::thread controller;
+
+  // Wakes sleeping workers (retry wait, rate pacing) when a stop is requested.
+  std::mutex stopMutex;
+  std::condition_variable stopSignal;
+
+  // The local path (guarded: the first worker may rewrite it while others read it).
+  std::string localPath() const;
+  // Replaces the local path; false (unchanged) when it is kLocalPathLimit bytes or longer.
+  bool setLocalPath(std::string path);
+  // Appends a server-given file name to a local path ending in "/"; false when the path
+  // does not end in "/" or the result would be too long. Later URL-based naming is skipped.
+  bool appendServerFileName(const std::string& name);
+  bool nameFromServer() const;
+
+  void setTotalSize(int64_t size) { totalSize.store(size, std::memory_order_release); }
+  // Queues a status event for the controller (code 21 with this sub-code).
+  void postStatus(int32_t code, Worker* worker, int64_t a, int64_t b);
+  bool stopRequested() const { return stopFlag.load(std::memory_order_acquire) != 0; }
+  // Wakes every sleeping worker.
+  void wakeSleepers();
+
+ private:
+  mutable std::mutex pathMutex_;
+  std::string localPath_;
+  bool nameFromServer_ = false;
+};
+
+// Creates the task around `layer` (the protocol layer made for this URL) and starts its
+// controller with param.connectionCount connections. Null when there is no layer, the local
+// path is too long, or a thread cannot be started. `owner` (may be null) is told when the
+// task is freed.
+TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
+                                std::unique_ptr<ProtocolLayer> layer, const EngineTuning& tuning,
+                                TaskOwner* owner);
+// Stops the task: no new worker starts, every worker is told to end, and the call waits up
+// to the exit wait for them before asking the controller to shut the task down. The
+// controller's final code-4 call may come after this returns.
+void stopTransferTask(TransferTask& task);
+// Bytes written into the file: the sum of the segments' done counts.
+int64_t bytesWritten(const TransferTask& task);
+// True when the total size is known and every segment is finished (every byte written).
+bool transferComplete(const TransferTask& task);
+int32_t unfinishedSegments(const TransferTask& task);

@@ -1,0 +1,291 @@
+// A worker thread: open, receive, write, retry, move on, end.
+#include "transfer/worker.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "transfer/engine_log.h"
+#include "transfer/name_clash.h"
+#include "transfer/transfer_task.h"
+
+namespace {
+
+constexpr char kCreateFileFailed[] =
+    "创建文件错误，超出最大支持下载长度或磁盘不可写或磁盘没有空间或同名文件已存在";
+
+}  // namespace
+
+Worker::Worker(TransferTask& owner, bool firstOfFreshTask)
+    : task(owner), firstOfFreshTask_(firstOfFreshTask) {}
+
+Worker::~Worker() {
+  join();
+}
+
+bool Worker::start() {
+  runFlag_.store(1, std::memory_order_release);
+  try {
+    thread_ = std::thread(&Worker::run, this);
+  } catch (const std::system_error&) {
+    runFlag_.store(-1, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+void Worker::join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void Worker::requestStop() {
+  int32_t running = 1;
+  runFlag_.compare_exchange_strong(running, 0, std::memory_order_acq_rel);
+  task.wakeSleepers();
+}
+
+bool Worker::stopRequested() const {
+  return runFlag_.load(std::memory_order_acquire) == 0 || task.stopRequested();
+}
+
+void Worker::countReceived(size_t bytes) {
+  received_.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
+  task.bytesReceived.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
+  task.receivedSinceTake.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
+}
+
+int64_t Worker::position() const {
+  int32_t index = segmentIndex();
+  return index < 0 ? -1 : task.segments.at(index).position();
+}
+
+int64_t Worker::segmentEnd() const {
+  int32_t index = segmentIndex();
+  return index < 0 ? -1 : task.segments.at(index).end();
+}
+
+void Worker::run() {
+  task.postStatus(kStatusWorkerStarted, this, 0, 0);
+  buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);
+  finish(work());
+}
+
+Worker::End Worker::work() {
+  BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
+  Step opened = open(firstOfFreshTask_, body);
+  if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
+  if (firstOfFreshTask_) {
+    if (!task.segments.take(0, this)) return End::Error;
+    assignSegment(0);
+    if (!prepareOutputFile()) return stopRequested() ? End::Normal : End::Error;
+    announceFirstSegment();
+  } else {
+    if (!task.output.isOpen() && task.resuming) {
+      std::string path = task.localPath();
+      if (!task.output.openExisting(path, task.totalSize.load())) {
+        engineLog(task, this, kLogError,
+                  formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
+        return End::Error;
+      }
+    }
+    task.postStatus(kStatusFirstRange, this, position(), segmentEnd());
+  }
+  return receiveSegments(body.length);
+}
+
+Worker::Step Worker::open(bool first, BodyBuffer& body) {
+  while (true) {
+    body.length = 0;
+    int32_t result =
+        first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
+    if (result == kOpenReady) return Step::Go;
+    closeConnections();
+    if (result != kOpenTransient) return Step::Failed;
+    Step retry = retryAfterFailure();
+    if (retry != Step::Go) return retry;
+  }
+}
+
+Worker::Step Worker::retryAfterFailure() {
+  if (stopRequested()) return Step::Stopped;
+  if (retriesUsed_ >= task.tuning.retryLimit || task.running.load() == 0) return Step::Failed;
+  ++retriesUsed_;
+  task.retryCount.fetch_add(1, std::memory_order_relaxed);
+  engineLog(task, this, kLogProgress, formatText("等待%d秒后重试", task.tuning.retryWaitMs / 1000));
+  if (!sleepUnlessStopped(task.tuning.retryWaitMs)) return Step::Stopped;
+  return Step::Go;
+}
+
+bool Worker::prepareOutputFile() {
+  std::string path = task.localPath();
+  if (!path.empty() && path.back() == '/' && !task.nameFromServer()) {
+    std::string name = fileNameFromUrlPath(task.protocol->pathForFileName());
+    if (!isUsableFileName(name) || !task.setLocalPath(path + name)) {
+      engineLog(task, this, kLogError, kCreateFileFailed);
+      return false;
+    }
+  }
+  if (!settleNameClash(*this)) return false;
+  if (stopRequested()) return false;  // stopped while the name clash was asked: no file
+  if (!task.output.create(task.localPath(), task.totalSize.load())) {
+    engineLog(task, this, kLogError, kCreateFileFailed);
+    return false;
+  }
+  return true;
+}
+
+void Worker::announceFirstSegment() {
+  task.postStatus(kStatusFirstRange, this, position(), segmentEnd());
+  if (!task.sizeReported.exchange(true)) {
+    task.postStatus(kStatusSizeKnown, this, task.totalSize.load(), 0);
+  }
+  int32_t further = task.segments.count() - 1;
+  for (int32_t i = 0; i < further; ++i) {
+    TaskEvent event;
+    event.code = kEventStartWorker;
+    event.b = 1;
+    task.events.post(std::move(event));
+  }
+}
+
+Worker::End Worker::receiveSegments(size_t bodyLength) {
+  size_t buffered = 0;
+  auto takeBody = [&](size_t length) {
+    if (length == 0) return;
+    received_.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
+    task.bytesReceived.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
+    task.postStatus(kStatusData, this, static_cast<int64_t>(length), 0);
+    buffered = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(length), segmentEnd() - position()));
+  };
+  takeBody(bodyLength);
+  while (true) {
+    // One segment: receive until its end, flushing every full buffer.
+    while (true) {
+      bool complete = position() + static_cast<int64_t>(buffered) >= segmentEnd();
+      if (complete || buffered == kTransferBufferSize || stopRequested()) {
+        if (!flush(buffered)) return End::Error;
+      }
+      if (stopRequested()) return End::Normal;
+      if (complete) break;
+      Step step = receivePass(buffered);
+      if (step == Step::Stopped) return flush(buffered) ? End::Normal : End::Error;
+      if (step == Step::Failed) return End::Error;
+    }
+    // The segment is complete: move on to the first free one, if any.
+    int32_t next = task.segments.takeFree(this);
+    if (next < 0) return End::Normal;
+    task.segments.release(segmentIndex());
+    assignSegment(next);
+    closeConnections();
+    BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
+    Step opened = open(false, body);
+    if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
+    task.postStatus(kStatusNextRange, this, position(), segmentEnd());
+    takeBody(body.length);
+  }
+}
+
+Worker::Step Worker::receivePass(size_t& buffered) {
+  int32_t limit = task.workerSpeedLimit.load(std::memory_order_relaxed);
+  size_t readSize = static_cast<size_t>(limit > 0 ? limit : task.readSize);
+  int64_t left = segmentEnd() - position() - static_cast<int64_t>(buffered);
+  ReceiveRequest request;
+  request.wanted = std::min({kTransferBufferSize - buffered, static_cast<size_t>(left), readSize});
+  request.largestSingle = std::min(kTransferBufferSize, readSize);
+  request.idleTimeoutMs = task.receiveTimeout;
+  ReceiveResult got =
+      receiveWithTimeout(dataSocket.get(), buffer_.get() + buffered, request, *this, this);
+  if (got.received > 0) {
+    task.postStatus(kStatusData, this, static_cast<int64_t>(got.received), 0);
+    buffered += got.received;
+    paceReceive(got.received);
+  }
+  if (got.code >= 0) return stopRequested() ? Step::Stopped : Step::Go;
+  // A close is normal only once the segment is complete (a split may have shortened it).
+  if (got.code == kErrorPeerClosed && position() + static_cast<int64_t>(buffered) >= segmentEnd()) {
+    return Step::Go;
+  }
+  if (stopRequested()) return Step::Stopped;
+  engineLog(task, this, kLogError, errorText(got.code));
+  closeConnections();
+  if (!flush(buffered)) return Step::Failed;
+  Step retry = retryAfterFailure();
+  if (retry != Step::Go) return retry;
+  BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
+  Step opened = open(false, body);
+  if (opened != Step::Go) return opened;
+  if (body.length > 0) {
+    received_.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
+    task.bytesReceived.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
+    task.postStatus(kStatusData, this, static_cast<int64_t>(body.length), 0);
+    buffered = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(body.length), segmentEnd() - position()));
+  }
+  return Step::Go;
+}
+
+bool Worker::flush(size_t& buffered) {
+  if (buffered == 0) return true;
+  int32_t index = segmentIndex();
+  Segment segment = task.segments.at(index);
+  size_t count = static_cast<size_t>(
+      std::clamp<int64_t>(segment.end() - segment.position(), 0, static_cast<int64_t>(buffered)));
+  buffered = 0;
+  if (task.writeData && !task.output.write(segment.position(), buffer_.get(), count)) return false;
+  task.segments.commit(index, static_cast<int64_t>(count));
+  return true;
+}
+
+void Worker::paceReceive(size_t bytes) {
+  int32_t limit = task.workerSpeedLimit.load(std::memory_order_relaxed);
+  if (limit <= 0) return;
+  uint64_t now = monotonicMilliseconds();
+  bool fellBehind =
+      pacedLimit_ > 0 &&
+      now > paceStartMs_ + static_cast<uint64_t>(pacedBytes_ * 1000 / pacedLimit_) + 1000;
+  if (limit != pacedLimit_ || fellBehind) {
+    pacedLimit_ = limit;
+    paceStartMs_ = now;
+    pacedBytes_ = 0;
+  }
+  pacedBytes_ += static_cast<int64_t>(bytes);
+  uint64_t due = paceStartMs_ + static_cast<uint64_t>(pacedBytes_ * 1000 / limit);
+  if (due > now) sleepUnlessStopped(static_cast<int64_t>(due - now));
+}
+
+bool Worker::sleepUnlessStopped(int64_t milliseconds) {
+  std::unique_lock lock(task.stopMutex);
+  task.stopSignal.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return stopRequested(); });
+  return !stopRequested();
+}
+
+void Worker::closeConnections() {
+  task.protocol->closeConnections(*this);
+  dataSocket.reset();
+  controlSocket.reset();
+}
+
+void Worker::finish(End end) {
+  if (end == End::Normal && !stopRequested()) task.protocol->finishNormally(*this);
+  closeConnections();
+  buffer_.reset();
+  int32_t index = segmentIndex();
+  int64_t reached = index < 0 ? 0 : position();
+  task.postStatus(end == End::Normal ? kStatusWorkerDone : kStatusWorkerFailed, this, reached, 0);
+  task.segments.release(index);
+  runFlag_.store(-1, std::memory_order_release);
+  bool last;
+  {
+    std::lock_guard lock(task.workerLock);
+    last = --task.activeWorkers == 0;
+  }
+  task.workersChanged.notify_all();
+  ended_.store(true, std::memory_order_release);
+  if (last) {
+    TaskEvent event;
+    event.code = kEventNoWorkerLeft;
+    task.events.post(std::move(event));
+  }
+}

@@ -1,0 +1,97 @@
+#pragma once
+// One connection thread of a transfer: it opens its connection through the task's protocol
+// layer, receives into its own 20480-byte buffer, writes each full buffer (or a segment's
+// last bytes) into the output file, retries transient failures, and moves on to further
+// segments.
+//
+// Lifetime: the task owns its workers (task.workers) and joins every worker thread before it
+// frees anything, so a worker may use its task until its thread ends. No thread is killed:
+// requestStop() clears the run flag and the worker ends within a bounded time (every wait
+// in it watches stopRequested()).
+//
+// What a protocol layer may use, on the worker's own thread: task, dataSocket,
+// controlSocket, protocolState, position(), segmentEnd(), and the worker as the
+// StopCondition and ReceiveCounter of the socket primitives.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "net/socket_io.h"
+#include "platform/unique_fd.h"
+#include "transfer/protocol.h"
+
+struct TransferTask;
+
+class Worker final : public StopCondition, public ReceiveCounter {
+ public:
+  // The first worker of a fresh task lays out the segments and asks for the further
+  // workers; any other worker is given its segment with assignSegment before start().
+  Worker(TransferTask& task, bool firstOfFreshTask);
+  ~Worker();  // joins the thread when it was started
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  void assignSegment(int32_t index) { segmentIndex_.store(index, std::memory_order_release); }
+  // Starts the thread; false when it cannot be created.
+  bool start();
+  void join();
+  // Tells the worker to end (run flag 0); it ends on its own within a bounded time.
+  void requestStop();
+  // True once the thread has finished its work (run flag back at -1).
+  bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
+
+  // StopCondition: the worker or its task was told to stop.
+  bool stopRequested() const override;
+  // ReceiveCounter: adds body bytes to the task's two received counters and the worker's.
+  void countReceived(size_t bytes) override;
+
+  int32_t segmentIndex() const { return segmentIndex_.load(std::memory_order_acquire); }
+  // Start + done of the current segment (the next byte to fetch); -1 without a segment.
+  int64_t position() const;
+  // Start + length of the current segment; -1 without a segment.
+  int64_t segmentEnd() const;
+  int64_t receivedBytes() const { return received_.load(std::memory_order_relaxed); }
+  bool isFirstOfFreshTask() const { return firstOfFreshTask_; }
+  // The protocol layer's per-worker state, created on first use.
+  template <class State>
+  State& state() {
+    if (!protocolState) protocolState = std::make_unique<State>();
+    return static_cast<State&>(*protocolState);
+  }
+
+  TransferTask& task;
+  UniqueFd dataSocket;
+  UniqueFd controlSocket;
+  std::unique_ptr<ProtocolWorkerState> protocolState;
+
+ private:
+  enum class End { Normal, Error };
+  enum class Step { Go, Stopped, Failed };
+  void run();
+  End work();
+  Step open(bool first, BodyBuffer& body);
+  Step retryAfterFailure();
+  bool prepareOutputFile();
+  void announceFirstSegment();
+  End receiveSegments(size_t bodyLength);
+  Step receivePass(size_t& buffered);
+  bool flush(size_t& buffered);
+  void paceReceive(size_t bytes);
+  bool sleepUnlessStopped(int64_t milliseconds);
+  void closeConnections();
+  void finish(End end);
+
+  std::atomic<int32_t> runFlag_{-1};
+  std::atomic<bool> ended_{false};
+  std::atomic<int32_t> segmentIndex_{-1};
+  std::atomic<int64_t> received_{0};
+  const bool firstOfFreshTask_;
+  int32_t retriesUsed_ = 0;
+  // Rate pacing: bytes received since paceStartMs_ under the limit pacedLimit_.
+  int32_t pacedLimit_ = 0;
+  uint64_t paceStartMs_ = 0;
+  int64_t pacedBytes_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::thread thread_;
+};

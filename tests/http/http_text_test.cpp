@@ -1,0 +1,151 @@
+// Request text, response parsing, file names from Content-Disposition, redirects.
+#include <gtest/gtest.h>
+
+#include "http/http_redirect.h"
+#include "http/http_request.h"
+#include "http/http_response.h"
+
+namespace {
+
+std::string request(const HttpSettings& s, std::string_view range = {}) {
+  return buildHttpRequest(requestFieldsFor(s, range)).value_or("<refused>");
+}
+
+HttpSettings direct() {
+  HttpSettings s;
+  s.hostText = "h:8080";
+  s.port = 8080;
+  s.requestUri = "/d/f.zip";
+  s.referer = "";
+  return s;
+}
+
+}  // namespace
+
+TEST(HttpRequest, DirectFormInOrder) {
+  HttpSettings s = direct();
+  s.extraHeader = "Cookie: a=b\r\n";
+  EXPECT_EQ(request(s),
+            "GET /d/f.zip HTTP/1.1\r\nHost: h:8080\r\nAccept: */*\r\nReferer: \r\n"
+            "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\nCookie: a=b\r\n"
+            "Pragma: no-cache\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n");
+  // A segment's range line takes the place of the cookie line.
+  std::string ranged = request(s, "Range: bytes=5-\r\n");
+  EXPECT_NE(ranged.find("Windows 98)\r\nRange: bytes=5-\r\nPragma"), std::string::npos);
+  EXPECT_EQ(ranged.find("Cookie"), std::string::npos);
+}
+
+TEST(HttpRequest, ProxyFormIsShort) {
+  HttpSettings s = direct();
+  s.proxy = "proxy:3128";
+  s.requestUri = "http://h:8080/d/f.zip";
+  s.referer = "http://h:8080/d";
+  EXPECT_EQ(request(s),
+            "GET http://h:8080/d/f.zip HTTP/1.1\r\nHost: h:8080\r\n"
+            "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
+            "Proxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_NE(request(s, "Range: bytes=7-\r\n").find("\r\nRange: bytes=7-\r\nProxy-Connection"),
+            std::string::npos);
+}
+
+TEST(HttpRequest, TooLongIsRefusedNotCut) {
+  HttpSettings s = direct();
+  std::string base = request(s);
+  s.requestUri += std::string(kHttpRequestLimit - 1 - base.size(), 'x');
+  EXPECT_EQ(request(s).size(), kHttpRequestLimit - 1);
+  s.requestUri += "x";
+  EXPECT_EQ(request(s), "<refused>");
+}
+
+TEST(HttpResponse, HeaderBlockAndFields) {
+  std::string raw =
+      "junk HTTP/1.1 200 OK\r\nContent-Length: 1234\r\nSet-Cookie: s=1; path=/\r\n"
+      "Content-Disposition: attachment; filename=\"x y.zip\"\r\n\r\nBODY";
+  auto span = findHeaderBlock(raw);
+  ASSERT_TRUE(span);
+  EXPECT_EQ(span->begin, 5u);
+  EXPECT_EQ(raw.substr(span->end), "BODY");
+  HttpResponseInfo info = parseHttpResponse(raw.substr(span->begin, span->end - span->begin));
+  EXPECT_EQ(info.statusCode, 200);
+  EXPECT_EQ(info.contentLength, 1234);
+  EXPECT_EQ(info.cookie, "s=1; path=/");
+  EXPECT_EQ(dispositionFileName(*info.disposition), "x y.zip");
+  EXPECT_FALSE(findHeaderBlock("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n"));
+  EXPECT_FALSE(findHeaderBlock("\r\n\r\nno status line"));
+}
+
+TEST(HttpResponse, CodesDecideWhatIsRead) {
+  EXPECT_EQ(parseHttpResponse("HTTP/1.1 206 Partial\r\nContent-Length: 5\r\n"
+                              "Content-Range: bytes 0-4/9\r\n\r\n")
+                .contentLength,
+            -1);
+  HttpResponseInfo moved =
+      parseHttpResponse("HTTP/1.0 302 Found\r\nContent-length: 0\r\nLocation: /x\r\n\r\n");
+  EXPECT_EQ(moved.contentLength, 0);
+  EXPECT_EQ(moved.location, "/x");
+  HttpResponseInfo missing = parseHttpResponse("HTTP/1.1 404 Not Found\r\nLocation: /x\r\n\r\n");
+  EXPECT_EQ(missing.statusCode, 404);
+  EXPECT_FALSE(missing.location);
+  EXPECT_EQ(parseHttpResponse("HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n\r\n").contentLength, -1);
+  EXPECT_EQ(parseHttpResponse("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n").contentLength, -1);
+  EXPECT_EQ(parseHttpResponse("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n")
+                .contentLength,
+            -1);
+  EXPECT_EQ(parseHttpResponse("HTTP/1.1").statusCode, 0);
+}
+
+TEST(HttpResponse, DispositionNames) {
+  EXPECT_EQ(dispositionFileName("attachment; filename=plain.zip\r"), "plain.zip");
+  EXPECT_EQ(dispositionFileName("attachment; filename=\"../../etc/p.zip\""), "p.zip");
+  EXPECT_FALSE(dispositionFileName("attachment"));
+  EXPECT_FALSE(dispositionFileName("attachment; filename=\"\""));
+  EXPECT_FALSE(dispositionFileName("attachment; filename=\"dir/\""));
+}
+
+TEST(HttpRedirect, AbsoluteLocationWithCookie) {
+  HttpSettings s = direct();
+  HttpResponseInfo r;
+  r.statusCode = 302;
+  r.location = "http://other.example/new/g.zip";
+  r.cookie = "sid=42; Path=/; HttpOnly";
+  ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+  EXPECT_EQ(s.hostText, "other.example");
+  EXPECT_EQ(s.port, 80);
+  EXPECT_EQ(s.requestUri, "/new/g.zip");
+  EXPECT_EQ(s.referer, "http://other.example/new");
+  EXPECT_EQ(s.extraHeader, "Cookie: sid=42\r\n");
+}
+
+TEST(HttpRedirect, RelativeLocations) {
+  HttpSettings s = direct();
+  HttpResponseInfo r;
+  r.location = "g.zip";
+  ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+  EXPECT_EQ(s.requestUri, "/d/g.zip");
+  EXPECT_EQ(s.referer, "http://h:8080");  // "http://" + host + "/" + location, before its last "/"
+  r.location = "/top/h.zip";
+  ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+  EXPECT_EQ(s.requestUri, "/top/h.zip");
+
+  HttpSettings viaProxy = direct();
+  viaProxy.proxy = "p:3128";
+  viaProxy.requestUri = "http://h:8080/d/f.zip";
+  r.location = "g.zip";
+  ASSERT_EQ(resolveRedirect(viaProxy, r), RedirectResult::Followed);
+  EXPECT_EQ(viaProxy.requestUri, "http://h:8080/d/g.zip");
+}
+
+TEST(HttpRedirect, RefusalsLeaveTheSettings) {
+  HttpSettings s = direct();
+  HttpResponseInfo r;
+  EXPECT_EQ(resolveRedirect(s, r), RedirectResult::NoLocation);
+  r.location = "ftp://h/f.zip";
+  EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Refused);
+  r.location = "https://h/f.zip";
+  EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Refused);
+  r.location = "/ok";
+  r.cookie = std::string(kRedirectCookieLimit + 1, 'c');
+  EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Refused);
+  EXPECT_EQ(s.requestUri, "/d/f.zip");
+  EXPECT_FALSE(s.extraHeader);
+}
