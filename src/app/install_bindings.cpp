@@ -30,14 +30,19 @@ class QuitWatch : public QObject {
 
 }  // namespace
 
-void bindInstallButtons(MainWindow& window) {
+void bindInstallButtons(MainWindow& window, Globals& g) {
   QCoreApplication::instance()->installEventFilter(new QuitWatch(&window));
   MainWindow* w = &window;
-  QObject::connect(w->按钮_安装三端, &QPushButton::clicked, w,
-                   [w] { installPackage(serverEndsInstall(), w->ZIP压缩1); });
-  QObject::connect(w->按钮_安装功能, &QPushButton::clicked, w,
-                   [w] { installPackage(functionPluginInstall(), w->ZIP压缩1); });
-  QObject::connect(w->按钮_安装反挂, &QPushButton::clicked, w,
-                   [w] { installPackage(antiCheatInstall(), w->ZIP压缩1); });
-  QObject::connect(w->按钮_工具安装, &QPushButton::clicked, w, [w] { installTools(w->ZIP压缩1); });
+  const std::pair<QPushButton*, PackageId> buttons[] = {
+      {w->按钮_安装三端, PackageId::Server},
+      {w->按钮_安装功能, PackageId::Plugin},
+      {w->按钮_安装反挂, PackageId::AntiCheat},
+  };
+  for (auto [button, id] : buttons) {
+    const PackageInfo* package = &packageInfo(id);
+    QObject::connect(button, &QPushButton::clicked, w,
+                     [w, &g, package] { installPackage(g, *package, w->ZIP压缩1); });
+  }
+  QObject::connect(w->按钮_工具安装, &QPushButton::clicked, w,
+                   [w, &g] { installTools(g, w->ZIP压缩1); });
 }

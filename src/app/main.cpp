@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "bindings.h"
@@ -48,22 +49,24 @@ int main(int argc, char** argv) {
   if (::chdir(programDirectory().c_str()) != 0) {
     // Files are always named from programDir, so the working directory is only a courtesy.
   }
-  initGlobals();
+  std::unique_ptr<Globals> globals;
+  initGlobals(globals);
   startupRoutine();
   int result = 0;
   {
     MainWindow window;
     QtWindow bridge(&window);
-    globals->window = &bridge;
-    window.bindEvents();
-    bindDownloadButtons(window);
-    bindInstallButtons(window);
+    Globals& g = *globals;
+    g.window = &bridge;
+    window.bindEvents(g);
+    bindDownloadButtons(window, g);
+    bindInstallButtons(window, g);
     window.show();
-    onMainWindowCreated();
+    onMainWindowCreated(g);
     window.startCheckTimer();
     result = application.exec();
     // The download is stopped and its threads waited for while the window still exists.
-    freeGlobals();
+    freeGlobals(globals);
   }
   return result;
 }

@@ -155,11 +155,11 @@ void MainWindow::showPage(int index) {
   (index == 0 ? 下载页 : 设置页)->raise();
 }
 
-void MainWindow::bindEvents() {
-  connect(时钟1, &QTimer::timeout, this, [] { onCheckTimer(); });
-  connect(选择框_检查更新, &QCheckBox::clicked, this, [] { saveAutoCheckSettings(); });
-  connect(编辑框1, &IntervalBox::focusLost, this, [] { saveAutoCheckSettings(); });
-  connect(按钮_检查更新, &QPushButton::clicked, this, [] { checkForUpdates(); });
+void MainWindow::bindEvents(Globals& g) {
+  connect(时钟1, &QTimer::timeout, this, [&g] { onCheckTimer(g); });
+  connect(选择框_检查更新, &QCheckBox::clicked, this, [&g] { saveAutoCheckSettings(g); });
+  connect(编辑框1, &IntervalBox::focusLost, this, [&g] { saveAutoCheckSettings(g); });
+  connect(按钮_检查更新, &QPushButton::clicked, this, [&g] { checkForUpdates(g); });
 }
 
 void MainWindow::startCheckTimer() {

@@ -17,6 +17,8 @@
 #include "install/zip.h"
 #include "interval_box.h"
 
+struct Globals;
+
 class MainWindow : public QWidget {
   Q_OBJECT
 
@@ -65,7 +67,7 @@ class MainWindow : public QWidget {
 
   // Binds the events that the settings and update check handle (the package buttons are
   // bound in bindings.h). Separate from construction so tests can build an unbound window.
-  void bindEvents();
+  void bindEvents(Globals& g);
   // Starts the periodic-check timer.
   void startCheckTimer();
 

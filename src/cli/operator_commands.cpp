@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "console_window.h"
@@ -11,24 +12,10 @@
 #include "platform/system_info.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
+#include "shell/packages.h"
 #include "update/update_check.h"
 
 namespace {
-
-struct Package {
-  const char* name;
-  const char* alias;
-  const DownloadRow& (*download)();
-  const PackageInstallSpec& (*install)();
-  const char* mark;
-};
-
-const Package kPackages[] = {
-    {"三端", "server", serverDownloadRow, serverEndsInstall, control::标签1},
-    {"功能", "plugin", pluginDownloadRow, functionPluginInstall, control::标签2},
-    {"反挂", "anticheat", antiCheatDownloadRow, antiCheatInstall, control::标签3},
-    {"工具", "tools", toolsDownloadRow, toolsInstall, control::标签5},
-};
 
 const char kCheckHelp[] =
     "usage: downloader-cli check [--manifest URL] [--dir DIR]\n"
@@ -51,20 +38,13 @@ const char kCommon[] =
     "                (default: the folder of this program)\n";
 
 struct Options {
-  std::optional<const Package*> package;
+  std::optional<const PackageInfo*> package;
   std::string manifest = builtInManifestUrl();
   std::string dir;
   std::vector<std::string> roots;
   bool help = false;
   std::string error;
 };
-
-const Package* findPackage(const std::string& name) {
-  for (const Package& package : kPackages) {
-    if (name == package.name || name == package.alias) return &package;
-  }
-  return nullptr;
-}
 
 Options parse(const std::vector<std::string>& args, bool wantsPackage) {
   Options options;
@@ -82,7 +62,7 @@ Options parse(const std::vector<std::string>& args, bool wantsPackage) {
     } else if (arg == "--root") {
       options.roots.push_back(args[++i]);
     } else if (wantsPackage && !options.package && arg.rfind("--", 0) != 0) {
-      const Package* package = findPackage(arg);
+      const PackageInfo* package = findPackage(arg);
       if (package == nullptr) {
         options.error = "unknown package: " + arg +
                         " (三端, 功能, 反挂, 工具 or server, plugin, "
@@ -99,39 +79,45 @@ Options parse(const std::vector<std::string>& args, bool wantsPackage) {
   return options;
 }
 
-// The globals of one command, with a console in place of the window.
+// The state of one command, with a console in place of the window.
 class Session {
  public:
   explicit Session(const Options& options) {
-    initGlobals();
-    globals->window = &window;
-    globals->manifestUrl = options.manifest;
+    initGlobals(globals_);
+    Globals& g = *globals_;
+    g.window = &window;
+    g.manifestUrl = options.manifest;
     std::string dir = options.dir.empty() ? programDirectory() : options.dir;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    globals->programDir = dir == "/" ? dir : dir + "/";
-    globals->processorCount = processorCount();
+    g.programDir = dir == "/" ? dir : dir + "/";
+    g.processorCount = processorCount();
   }
-  ~Session() { freeGlobals(); }
+  ~Session() { freeGlobals(globals_); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  Globals& state() { return *globals_; }
   ConsoleWindow window;
+
+ private:
+  std::unique_ptr<Globals> globals_;
 };
 
 int check(const Options& options) {
   Session session(options);
-  checkForUpdates();
+  checkForUpdates(session.state());
   return session.window.text(control::透明标签1).empty() ? 0 : 1;
 }
 
 int download(const Options& options) {
-  const Package& package = **options.package;
+  const PackageInfo& package = **options.package;
   Session session(options);
-  checkForUpdates();
+  Globals& g = session.state();
+  checkForUpdates(g);
   session.window.echoCheck = false;
-  startPackageDownload(package.download());
+  startPackageDownload(g, package);
   if (session.window.messages.empty()) {
-    session.window.runUntil([] { return globals->downloadBusy == 0; }, std::chrono::hours(24));
+    session.window.runUntil([&g] { return g.downloadBusy == 0; }, std::chrono::hours(24));
   }
   if (!session.window.messages.empty()) return 1;  // empty URL, or the engine refused
   std::string mark = session.window.text(package.mark);
@@ -140,8 +126,8 @@ int download(const Options& options) {
 }
 
 int install(const Options& options) {
-  const Package& package = **options.package;
-  if (options.roots.empty() && package.install().directoryBox != nullptr) {
+  const PackageInfo& package = **options.package;
+  if (options.roots.empty() && package.directoryBox != nullptr) {
     std::fprintf(stderr, "install %s: at least one --root DIR is needed\n", package.name);
     return 2;
   }
@@ -149,11 +135,11 @@ int install(const Options& options) {
   std::string roots;
   for (const std::string& root : options.roots) roots += (roots.empty() ? "" : "\n") + root;
   ZIP zip;
-  if (package.install().directoryBox == nullptr) {
-    installTools(zip);
+  if (package.directoryBox == nullptr) {
+    installTools(session.state(), zip);
   } else {
-    session.window.setText(package.install().directoryBox, roots);
-    installPackage(package.install(), zip);
+    session.window.setText(package.directoryBox, roots);
+    installPackage(session.state(), package, zip);
   }
   const std::vector<std::string>& messages = session.window.messages;
   bool complete = messages.size() == 1 && messages.back() == "安装完成";

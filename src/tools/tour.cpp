@@ -15,10 +15,10 @@
 #include "main_window.h"
 #include "shell/globals.h"
 
-void wireWindow(MainWindow& window) {
-  window.bindEvents();
-  bindDownloadButtons(window);
-  bindInstallButtons(window);
+void wireWindow(MainWindow& window, Globals& g) {
+  window.bindEvents(g);
+  bindDownloadButtons(window, g);
+  bindInstallButtons(window, g);
 }
 
 bool Tour::save(const QString& name) {
@@ -54,7 +54,7 @@ int Tour::road(const TourOptions& options) {
   save("1-start.png");
   QTest::mouseClick(window_.按钮_下载三端, Qt::LeftButton);
   save("2-downloading.png");
-  if (!waitFor([] { return globals->downloadBusy == 0; }, 120000)) {
+  if (!waitFor([this] { return g_.downloadBusy == 0; }, 120000)) {
     std::fprintf(stderr, "the download did not end\n");
     return 1;
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 class MainWindow;
+struct Globals;
 
 struct TourOptions {
   std::string manifest;
@@ -14,11 +15,12 @@ struct TourOptions {
 };
 
 // Binds every event of the window as the program does.
-void wireWindow(MainWindow& window);
+void wireWindow(MainWindow& window, Globals& g);
 
 class Tour {
  public:
-  Tour(MainWindow& window, std::string out) : window_(window), out_(std::move(out)) {}
+  Tour(MainWindow& window, Globals& g, std::string out)
+      : window_(window), g_(g), out_(std::move(out)) {}
   // Both tab pages; 0 when both pictures were saved.
   int pages();
   // The road of the server package; 0 when it ended installed with "安装完成".
@@ -29,6 +31,7 @@ class Tour {
   bool waitFor(const std::function<bool()>& condition, int timeoutMs);
 
   MainWindow& window_;
+  Globals& g_;
   std::string out_;
   int failures_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFont>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "main_window.h"
@@ -38,23 +39,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   QDir().mkpath(QString::fromStdString(options.out));
-  initGlobals();
-  globals->manifestUrl = options.manifest;
+  std::unique_ptr<Globals> globals;
+  initGlobals(globals);
+  Globals& g = *globals;
+  g.manifestUrl = options.manifest;
   std::string dir = options.dir;
-  globals->programDirectorySource = [dir] { return dir; };
+  g.programDirectorySource = [dir] { return dir; };
   int result = 0;
   {
     MainWindow window;
     QtWindow bridge(&window);
-    globals->window = &bridge;
-    wireWindow(window);
+    g.window = &bridge;
+    wireWindow(window, g);
     window.show();
-    onMainWindowCreated();
+    onMainWindowCreated(g);
     window.startCheckTimer();
-    Tour tour(window, options.out);
+    Tour tour(window, g, options.out);
     result = options.serverRoot.empty() ? tour.pages() : tour.road(options);
     window.close();
-    freeGlobals();
+    freeGlobals(globals);
   }
   return result;
 }

@@ -44,7 +44,7 @@ class DownloadJobsTest : public QObject {
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QVERIFY(w.进度条1->isVisible());
     QVERIFY(w.标签_每秒速度->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(globals->downloadBusy == 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
     QVERIFY(!w.进度条1->isVisible());
     QVERIFY(!w.标签_提示内容->isVisible());
     QCOMPARE(w.标签_提示内容->text(), QString());
@@ -69,7 +69,7 @@ class DownloadJobsTest : public QObject {
     probe.setInterval(10);
     QObject::connect(&probe, &QTimer::timeout, [&] {
       qint64 now = clock.elapsed();
-      if (globals->downloadBusy != 0 && last != 0) longest = std::max(longest, now - last);
+      if (fixture.globals->downloadBusy != 0 && last != 0) longest = std::max(longest, now - last);
       last = now;
     });
     clock.start();
@@ -80,7 +80,7 @@ class DownloadJobsTest : public QObject {
     QVERIFY(!fileExists(fixture.program.file("工具.zip")));
     QCOMPARE(w.标签_提示内容->text(), QStringLiteral("正在下载三端文件:"));
     QTRY_VERIFY_WITH_TIMEOUT(w.标签_每秒速度->text().endsWith(QStringLiteral("MB/S")), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(globals->downloadBusy == 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
     probe.stop();
     qInfo("longest pause of the window thread while data flowed: %lld ms", longest);
     QVERIFY2(longest < 500, "the window thread was blocked during the download");
@@ -100,7 +100,7 @@ class DownloadJobsTest : public QObject {
     QVERIFY(boxes.owners[0]);
     QCOMPARE(QString::fromStdString(readWholeFile(fixture.program.file("功能.zip"))),
              QStringLiteral("old"));
-    QCOMPARE(globals->downloadBusy, 0);
+    QCOMPARE(fixture.globals->downloadBusy, 0);
     QVERIFY(!fixture.window->进度条1->isVisible());
   }
 
@@ -111,14 +111,14 @@ class DownloadJobsTest : public QObject {
     fixture.open();
     MainWindow& w = *fixture.window;
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(globals->downloadBusy == 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 30000);
     QVERIFY(!w.进度条1->isVisible());
     QCOMPARE(w.标签1->text(), QStringLiteral("发现新版"));
     QVERIFY(!w.按钮_安装三端->isEnabled());
     // The job is idle again: the next click starts a new download.
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QVERIFY(w.进度条1->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(globals->downloadBusy == 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 30000);
   }
 
   void closingTheWindowDuringADownloadEndsCleanly() {
@@ -134,7 +134,7 @@ class DownloadJobsTest : public QObject {
     closing.start();
     fixture.close();  // stops the download and waits for its threads
     qInfo("closing during a download took %lld ms", closing.elapsed());
-    QVERIFY(globals == nullptr);
+    QVERIFY(fixture.globals == nullptr);
     QTest::qWait(100);  // late events, if any, find nothing to touch
   }
 };

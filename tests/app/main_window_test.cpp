@@ -98,7 +98,7 @@ class MainWindowTest : public QObject {
     QString config = QString::fromStdString(fixture.program.file("Config.ini"));
     QCOMPARE(QString::fromStdString(readWholeFile(config.toStdString())),
              QStringLiteral("[Download]\r\nAuto=1\r\nTime=24\r\n"));
-    QCOMPARE(globals->lastCheckTick, uint64_t{777});
+    QCOMPARE(fixture.globals->lastCheckTick, uint64_t{777});
     QTest::mouseClick(w.选择框_检查更新, Qt::LeftButton);
     QCOMPARE(QString::fromStdString(iniRead(config.toStdString(), "Download", "Auto", "")),
              QStringLiteral("0"));
@@ -141,7 +141,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.透明标签1->text(), QStringLiteral("读取远程配置失败"));  // not yet checked again
     fixture.now = 1000 + 3600001;
     QTRY_COMPARE_WITH_TIMEOUT(w.透明标签1->text(), QStringLiteral("三端MD5 错误"), 5000);
-    QCOMPARE(globals->lastCheckTick, uint64_t{1000 + 3600001});
+    QCOMPARE(fixture.globals->lastCheckTick, uint64_t{1000 + 3600001});
   }
 
   void checkButtonRunsTheCheck() {

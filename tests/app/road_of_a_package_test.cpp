@@ -17,7 +17,7 @@ class RoadOfAPackageTest : public QObject {
     root.write("mir200/PlugList.txt", "A.dll\r\njxq.dll\r\n");
     WindowFixture fixture;
     fixture.open();
-    globals->manifestUrl = site.manifestUrl();
+    fixture.globals->manifestUrl = site.manifestUrl();
     MainWindow& w = *fixture.window;
     QTest::mouseClick(w.按钮_检查更新, Qt::LeftButton);
     QCOMPARE(w.标签1->text(), QStringLiteral("发现新版"));
@@ -26,7 +26,7 @@ class RoadOfAPackageTest : public QObject {
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QVERIFY(w.进度条1->isVisible());
     QCOMPARE(w.标签_提示内容->text(), QStringLiteral("正在下载三端文件:"));
-    QTRY_VERIFY_WITH_TIMEOUT(globals->downloadBusy == 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
     QVERIFY(!w.进度条1->isVisible());
     QCOMPARE(w.标签1->text(), QStringLiteral("最新版"));
     QVERIFY(w.按钮_安装三端->isEnabled());

@@ -23,24 +23,25 @@ struct WindowFixture {
   std::unique_ptr<MainWindow> window;
   std::unique_ptr<QtWindow> bridge;
   uint64_t now = 1000;
+  std::unique_ptr<Globals> globals;
 
   // Creates the window and runs its created event, as start-up does.
   void open(bool bindPackageButtons = true) {
     if (!server) server = std::make_unique<NginxServer>(site.path());
-    initGlobals();
+    initGlobals(globals);
     globals->programDirectorySource = [this] { return program.path(); };
     globals->manifestUrl = server->url("/xiazaiqi/xiazai.txt");
     globals->clock = [this] { return now; };
     window = std::make_unique<MainWindow>();
     bridge = std::make_unique<QtWindow>(window.get());
     globals->window = bridge.get();
-    window->bindEvents();
+    window->bindEvents(*globals);
     if (bindPackageButtons) {
-      bindDownloadButtons(*window);
-      bindInstallButtons(*window);
+      bindDownloadButtons(*window, *globals);
+      bindInstallButtons(*window, *globals);
     }
     window->show();
-    onMainWindowCreated();
+    onMainWindowCreated(*globals);
     window->startCheckTimer();
   }
 
@@ -48,7 +49,7 @@ struct WindowFixture {
   void close() {
     if (!window) return;
     window->close();
-    freeGlobals();
+    freeGlobals(globals);
     bridge.reset();
     window.reset();
   }

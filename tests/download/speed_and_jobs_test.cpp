@@ -25,21 +25,22 @@ namespace {
 class DownloadJob : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGlobals();
+    initGlobals(globals);
     globals->window = &window;
     globals->programDir = program.path() + "/";
   }
-  void TearDown() override { freeGlobals(); }
+  void TearDown() override { freeGlobals(globals); }
 
   TempDir program;
   RecordingWindow window;
+  std::unique_ptr<Globals> globals;
 };
 
 }  // namespace
 
 TEST_F(DownloadJob, EmptyUrlShowsItsMessageAndKeepsTheOldArchive) {
   program.write("反挂.zip", "old");
-  startPackageDownload(antiCheatDownloadRow());
+  startPackageDownload(*globals, packageInfo(PackageId::AntiCheat));
   ASSERT_EQ(window.boxes.size(), 1u);
   EXPECT_EQ(window.boxes[0].text, "反挂下载地址为空");
   EXPECT_EQ(window.boxes[0].owner, BoxOwner::MainWindow);
@@ -50,7 +51,7 @@ TEST_F(DownloadJob, EmptyUrlShowsItsMessageAndKeepsTheOldArchive) {
 
 TEST_F(DownloadJob, ClickWhileBusyChangesNothing) {
   globals->downloadBusy = 1;
-  startPackageDownload(serverDownloadRow());
+  startPackageDownload(*globals, packageInfo(PackageId::Server));
   EXPECT_TRUE(window.calls.empty());
   EXPECT_EQ(globals->downloadBusy, 1);
   globals->downloadBusy = 0;
@@ -58,8 +59,9 @@ TEST_F(DownloadJob, ClickWhileBusyChangesNothing) {
 
 TEST_F(DownloadJob, RefusedStartReturnsToIdleWithAMessage) {
   program.write("三端.zip", "old");
-  globals->serverPackage->url = "gopher://127.0.0.1/a.zip";  // a scheme the engine refuses
-  startPackageDownload(serverDownloadRow());
+  globals->package(PackageId::Server).manifest.url =
+      "gopher://127.0.0.1/a.zip";  // a scheme the engine refuses
+  startPackageDownload(*globals, packageInfo(PackageId::Server));
   EXPECT_EQ(window.texts[control::标签_提示内容], "正在下载三端文件:");
   EXPECT_TRUE(window.visible[control::进度条1]);
   EXPECT_FALSE(fileExists(program.file("三端.zip")));  // the old archive goes first

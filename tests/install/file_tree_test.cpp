@@ -12,7 +12,6 @@
 #include "install/event_pump.h"
 #include "platform/files.h"
 #include "recording_window.h"
-#include "shell/globals.h"
 #include "temp_dir.h"
 
 using Paths = std::vector<std::string>;
@@ -72,11 +71,8 @@ TEST(RemoveTree, EmptyPathsAndPlainFilesRemoveNothing) {
 
 class FindFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    initGlobals();
-    globals->window = &window;
-  }
-  void TearDown() override { freeGlobals(); }
+  void SetUp() override { setPumpWindow(&window); }
+  void TearDown() override { setPumpWindow(nullptr); }
 
   RecordingWindow window;
   TempDir dir;

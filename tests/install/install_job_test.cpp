@@ -28,13 +28,13 @@ const char kListBefore[] = "A.dll\r\n\r\njxq.dll\r\nQZVM2PlusLoad.dll\r\n";
 class InstallJob : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGlobals();
+    initGlobals(globals);
     globals->window = &window;
     setProgramDir(dir.file("prog/"));
   }
   void TearDown() override {
     clearQuitRequest();
-    freeGlobals();
+    freeGlobals(globals);
   }
 
   void setProgramDir(const std::string& path) {
@@ -67,6 +67,7 @@ class InstallJob : public ::testing::Test {
   }
 
   RecordingWindow window;
+  std::unique_ptr<Globals> globals;
   TempDir dir;
   ZIP zip;
   int sources = 0;
@@ -85,7 +86,7 @@ TEST_F(InstallJob, ServerEndsGoIntoEveryExistingRoot) {
   dir.write("first/mir200/PlugList.txt", kListBefore);
   window.texts[control::编辑框_三端目录] = missing + "\r\n" + first + "\r\n\r\n" + second + "/\r\n";
 
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
   EXPECT_EQ(boxTexts(), (Paths{missing + "目录不存在", "目录不存在", "安装完成"}));
   EXPECT_TRUE(allOwnedByMainWindow());
@@ -122,7 +123,7 @@ TEST_F(InstallJob, FunctionPluginRecordsPerMarkerAndThePluginListExamples) {
   dir.write("root/Mir200/PlugList.txt", kListBefore);
   window.texts[control::编辑框_功能目录] = root;
 
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(listTree(root),
@@ -134,7 +135,7 @@ TEST_F(InstallJob, FunctionPluginRecordsPerMarkerAndThePluginListExamples) {
   // The server ends then edit the same list (found as "mir200/PlugList.txt").
   makeArchive("三端.zip", {{"readme.txt", "nothing to place"}});
   window.texts[control::编辑框_三端目录] = root;
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
   EXPECT_EQ(readWholeFile(root + "/Mir200/PlugList.txt"),
             "A.dll\r\nQZVM2PlusLoad.dll\r\nM2LinkerX86.dll\r\n");
 }
@@ -145,7 +146,7 @@ TEST_F(InstallJob, MarkersIgnoreCaseAndExistingFoldersOfAnotherCaseAreUsed) {
   std::filesystem::create_directories(existing + "/Mir200/envir");
   window.texts[control::编辑框_三端目录] = fresh + "\n" + existing + "\n";
 
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(listTree(fresh), (Paths{"MIR200/", "MIR200/Envir/", "MIR200/Envir/a.dll"}));
@@ -158,7 +159,7 @@ TEST_F(InstallJob, AMarkerInTheProgramDirectoryStartsTheRelativePath) {
   std::string root = makeRoot("root");
   window.texts[control::编辑框_功能目录] = root;
 
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(readWholeFile(root + "/Mir200/tools/功能插件/top.txt"), "top");
 }
@@ -171,7 +172,7 @@ TEST_F(InstallJob, AFailedCopySkipsTheRestOfThatRootOnly) {
   dir.write("blocked/Mir200/PlugList.txt", "jxq.dll\r\n");
   window.texts[control::编辑框_功能目录] = blocked + "\n" + good;
 
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(boxTexts(), (Paths{"安装到 " + blocked + "/ 失败", "安装完成"}));
   EXPECT_TRUE(allOwnedByMainWindow());
@@ -186,7 +187,7 @@ TEST_F(InstallJob, AnImmutableDestinationFailsTheCopy) {
   std::string locked = dir.write("root/RunGate/RunGate.exe", "old");
   if (runTool({"chattr", "+i", locked}) != 0) GTEST_SKIP() << "chattr +i not available here";
   window.texts[control::编辑框_反挂目录] = root + "/";
-  installPackage(antiCheatInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::AntiCheat), zip);
   runTool({"chattr", "-i", locked});
   EXPECT_EQ(boxTexts(), (Paths{"安装到 " + root + "/ 失败", "安装完成"}));
   EXPECT_EQ(readWholeFile(locked), "old");
@@ -199,9 +200,9 @@ TEST_F(InstallJob, ExtractionFailureShowsItsMessageAloneWithoutOwner) {
   window.texts[control::编辑框_反挂目录] = root;
   dir.write("prog/反挂.zip", "this is no zip archive");
 
-  installPackage(serverEndsInstall(), zip);  // no archive at all
-  installPackage(antiCheatInstall(), zip);
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);  // no archive at all
+  installPackage(*globals, packageInfo(PackageId::AntiCheat), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(boxTexts(), (Paths{"解压三端.zip 失败", "解压 反挂.zip 失败", "解压功能.zip 失败"}));
   for (const auto& box : window.boxes) EXPECT_EQ(box.owner, BoxOwner::None);
@@ -213,11 +214,11 @@ TEST_F(InstallJob, AntiCheatNeverTouchesThePluginListAndAnEmptyBoxInstallsNothin
   std::string root = makeRoot("root");
   dir.write("root/mir200/PlugList.txt", "jxq.dll\r\n");
   window.texts[control::编辑框_反挂目录] = "";
-  installPackage(antiCheatInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::AntiCheat), zip);
   EXPECT_EQ(listTree(root), (Paths{"mir200/", "mir200/PlugList.txt"}));
 
   window.texts[control::编辑框_反挂目录] = root;
-  installPackage(antiCheatInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::AntiCheat), zip);
   EXPECT_EQ(boxTexts(), (Paths{"安装完成", "安装完成"}));
   EXPECT_EQ(readWholeFile(root + "/RunGate/RunGate.exe"), "run");
   EXPECT_EQ(readWholeFile(root + "/mir200/PlugList.txt"), "jxq.dll\r\n");
@@ -228,14 +229,14 @@ TEST_F(InstallJob, ToolsAreOnlyExtractedIntoAFreshStagingFolder) {
   makeArchive("工具.zip", {{"mir200/tool.exe", "tool"}});
   window.texts[control::编辑框_三端目录] = makeRoot("root");
 
-  installTools(zip);
+  installTools(*globals, zip);
 
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(listTree(dir.file("prog/其他工具")), (Paths{"mir200/", "mir200/tool.exe"}));
   EXPECT_EQ(listTree(dir.file("root")), Paths{});
 
   deleteFile(dir.file("prog/工具.zip"));
-  installTools(zip);
+  installTools(*globals, zip);
   ASSERT_EQ(window.boxes.size(), 2u);
   EXPECT_EQ(window.boxes[1].text, "解压 工具.zip 失败");
   EXPECT_EQ(window.boxes[1].owner, BoxOwner::None);
@@ -259,12 +260,12 @@ TEST_F(InstallJob, NoJobStartsWhileOneRunsAndTheButtonsComeBack) {
     }
     disabledDuringPumps += allDisabled ? 1 : 0;
     // A click that gets through anyway, and a download finishing meanwhile.
-    installPackage(serverEndsInstall(), zip);
-    installTools(zip);
+    installPackage(*globals, packageInfo(PackageId::Server), zip);
+    installTools(*globals, zip);
     window.setEnabled(control::按钮_安装反挂, true);
   };
 
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
   EXPECT_EQ(window.pumps, 3);         // two files, one folder
   EXPECT_EQ(disabledDuringPumps, 1);  // the first pump; later ones see 反挂 enabled
@@ -283,7 +284,7 @@ TEST_F(InstallJob, AQuitRequestDuringTheListingEndsTheJobQuietly) {
   window.texts[control::编辑框_三端目录] = root;
   window.onPump = [] { noteQuitRequest(); };
 
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
   EXPECT_EQ(window.pumps, 1);
   EXPECT_TRUE(window.boxes.empty());
@@ -291,7 +292,7 @@ TEST_F(InstallJob, AQuitRequestDuringTheListingEndsTheJobQuietly) {
 
   // The request belonged to that job: the next one runs in full.
   window.onPump = nullptr;
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(readWholeFile(root + "/mir200/a.dll"), "a");
 }

@@ -15,14 +15,14 @@ namespace {
 class Settings : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGlobals();
+    initGlobals(globals);
     globals->window = &window;
     globals->programDirectorySource = [this] { return program.path(); };
     globals->clock = [this] { return now; };
     site.write("xiazaiqi/xiazai.txt", "[反挂]\r\n");  // a manifest that stops at 三端
     globals->manifestUrl = server.url("/xiazaiqi/xiazai.txt");
   }
-  void TearDown() override { freeGlobals(); }
+  void TearDown() override { freeGlobals(globals); }
 
   std::string config() const { return program.file("Config.ini"); }
   // How many update checks ran: each one clears the status line first.
@@ -37,12 +37,13 @@ class Settings : public ::testing::Test {
   TempDir site;
   NginxServer server{site.path()};
   RecordingWindow window;
+  std::unique_ptr<Globals> globals;
 };
 
 }  // namespace
 
 TEST_F(Settings, CreatedWithoutConfigLeavesBoxUntickedAnd24AndWritesNothing) {
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   EXPECT_EQ(globals->programDir, program.path() + "/");
   EXPECT_GE(globals->processorCount, 1);
   EXPECT_FALSE(window.checked[control::选择框_检查更新]);
@@ -55,73 +56,73 @@ TEST_F(Settings, CreatedWithoutConfigLeavesBoxUntickedAnd24AndWritesNothing) {
 
 TEST_F(Settings, CreatedRestoresAutoOnlyForExactlyOne) {
   program.write("Config.ini", "[download]\r\nauto=1\r\ntime=100\r\n");
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   EXPECT_TRUE(window.checked[control::选择框_检查更新]);
   EXPECT_EQ(window.texts[control::编辑框1], "100");
   RecordingWindow other;
   globals->window = &other;
   program.write("Config.ini", "[Download]\r\nAuto=yes\r\nTime=\r\n");
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   EXPECT_FALSE(other.checked[control::选择框_检查更新]);
   EXPECT_EQ(other.texts[control::编辑框1], "");
 }
 
 TEST_F(Settings, ProgramDirHasExactlyOneSeparator) {
   globals->programDirectorySource = [] { return std::string("/"); };
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   EXPECT_EQ(globals->programDir, "/");
   globals->programDirectorySource = [this] { return program.path() + "//"; };
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   EXPECT_EQ(globals->programDir, program.path() + "/");
 }
 
 TEST_F(Settings, SaveWritesBothKeysAndRestartsTheIntervalOnlyWhenTicked) {
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   now = 5000;
   window.setChecked(control::选择框_检查更新, true);
   window.setText(control::编辑框1, "100");
-  saveAutoCheckSettings();
+  saveAutoCheckSettings(*globals);
   EXPECT_EQ(readWholeFile(config()), "[Download]\r\nAuto=1\r\nTime=100\r\n");
   EXPECT_EQ(globals->lastCheckTick, 5000u);
   now = 9000;
   window.setChecked(control::选择框_检查更新, false);
   window.setText(control::编辑框1, " 7 ");
-  saveAutoCheckSettings();
+  saveAutoCheckSettings(*globals);
   EXPECT_EQ(iniRead(config(), "Download", "Auto", ""), "0");
   EXPECT_EQ(iniRead(config(), "Download", "Time", ""), "7");
   EXPECT_EQ(globals->lastCheckTick, 5000u);
 }
 
 TEST_F(Settings, TimerChecksOnlyOnceStrictlyMoreThanTheIntervalHasPassed) {
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   window.setChecked(control::选择框_检查更新, true);
   window.setText(control::编辑框1, "1");
   now = 1000 + 3600000;
-  onCheckTimer();
+  onCheckTimer(*globals);
   EXPECT_EQ(checks(), 1);
   now = 1000 + 3600001;
-  onCheckTimer();
+  onCheckTimer(*globals);
   EXPECT_EQ(checks(), 2);
   EXPECT_EQ(globals->lastCheckTick, now);
-  onCheckTimer();
+  onCheckTimer(*globals);
   EXPECT_EQ(checks(), 2);  // the interval restarted
 }
 
 TEST_F(Settings, TimerDoesNothingUnticked) {
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   now = 1000000000;
-  onCheckTimer();
+  onCheckTimer(*globals);
   EXPECT_EQ(checks(), 1);
 }
 
 TEST_F(Settings, NonNumericOrZeroIntervalChecksAtEveryTick) {
-  onMainWindowCreated();
+  onMainWindowCreated(*globals);
   window.setChecked(control::选择框_检查更新, true);
   for (const char* interval : {"", "abc", "0", "-3"}) {
     window.setText(control::编辑框1, interval);
     int before = checks();
     now += 1;
-    onCheckTimer();
+    onCheckTimer(*globals);
     EXPECT_EQ(checks(), before + 1) << interval;
   }
 }

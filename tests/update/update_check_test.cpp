@@ -31,12 +31,12 @@ const std::string kMd5D = md5OfBytes("tools archive");
 class UpdateCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGlobals();
+    initGlobals(globals);
     globals->window = &window;
     globals->programDir = program.path() + "/";
     globals->manifestUrl = server.url("/xiazaiqi/xiazai.txt");
   }
-  void TearDown() override { freeGlobals(); }
+  void TearDown() override { freeGlobals(globals); }
 
   void publish(const std::string& body) { site.write("xiazaiqi/xiazai.txt", body); }
   Rgb color(const char* label) { return window.colors[label]; }
@@ -45,6 +45,7 @@ class UpdateCheck : public ::testing::Test {
   TempDir site;
   NginxServer server{site.path()};
   RecordingWindow window;
+  std::unique_ptr<Globals> globals;
 };
 
 constexpr Rgb kRed{255, 0, 0};
@@ -54,16 +55,16 @@ constexpr Rgb kGreen{0, 255, 0};
 
 TEST_F(UpdateCheck, WithoutArchivesEveryPackageIsNewAndNoInstallButtonIsEnabled) {
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
+  checkForUpdates(*globals);
   for (const char* mark : {control::标签1, control::标签2, control::标签3, control::标签5}) {
     EXPECT_EQ(window.texts[mark], "发现新版") << mark;
     EXPECT_EQ(color(mark), kRed) << mark;
   }
   EXPECT_FALSE(window.enabled[control::按钮_安装三端]);
   EXPECT_FALSE(window.enabled[control::按钮_工具安装]);
-  EXPECT_EQ(globals->localMd5Server, kEmptyMd5);
-  EXPECT_EQ(globals->serverPackage->url, "http://h/a.zip");
-  EXPECT_EQ(globals->toolsPackage->md5, kMd5D);
+  EXPECT_EQ(globals->package(PackageId::Server).localMd5, kEmptyMd5);
+  EXPECT_EQ(globals->package(PackageId::Server).manifest.url, "http://h/a.zip");
+  EXPECT_EQ(globals->package(PackageId::Tools).manifest.md5, kMd5D);
   EXPECT_EQ(window.texts[control::透明标签1], "");
 }
 
@@ -71,7 +72,7 @@ TEST_F(UpdateCheck, MatchingDigestIsCurrentAndEnablesItsInstallButton) {
   program.write("三端.zip", "server archive");
   program.write("工具.zip", "");  // an empty archive counts as missing
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::标签1], "最新版");
   EXPECT_EQ(color(control::标签1), kGreen);
   EXPECT_TRUE(window.enabled[control::按钮_安装三端]);
@@ -84,82 +85,83 @@ TEST_F(UpdateCheck, UpperCaseDigestNeverMatches) {
   std::string upper = kMd5A;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   publish(manifest(upper, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::标签1], "发现新版");
 }
 
 TEST_F(UpdateCheck, MissingDigestStopsAtThatPackageAndLeavesLaterMarks) {
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
+  checkForUpdates(*globals);
   program.write("三端.zip", "server archive");
   publish(manifest(kMd5A, kMd5B, "", kMd5D));
   window.calls.clear();
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::透明标签1], "反挂插件MD5 错误");
   EXPECT_EQ(window.texts[control::标签1], "最新版");
   for (const std::string& call : window.calls) {
     EXPECT_EQ(call.find("标签3"), std::string::npos) << call;
     EXPECT_EQ(call.find("标签5"), std::string::npos) << call;
   }
-  EXPECT_EQ(globals->toolsPackage->md5, kMd5D);  // the table is filled all the same
+  EXPECT_EQ(globals->package(PackageId::Tools).manifest.md5,
+            kMd5D);  // the table is filled all the same
 }
 
 TEST_F(UpdateCheck, KeywordOnlyInsideAValueClearsTheTable) {
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
+  checkForUpdates(*globals);
   publish("note=反挂\r\n");
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::透明标签1], "三端MD5 错误");
-  EXPECT_EQ(globals->serverPackage->url, "");
-  EXPECT_EQ(globals->toolsPackage->md5, "");
+  EXPECT_EQ(globals->package(PackageId::Server).manifest.url, "");
+  EXPECT_EQ(globals->package(PackageId::Tools).manifest.md5, "");
   EXPECT_EQ(window.texts[control::标签1], "发现新版");  // marks untouched
 }
 
 TEST_F(UpdateCheck, FailedFetchesKeepTheTableAndSayWhy) {
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
+  checkForUpdates(*globals);
   for (const std::string& body : {std::string("no keyword here"), std::string()}) {
     publish(body);
-    checkForUpdates();
+    checkForUpdates(*globals);
     EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
-    EXPECT_EQ(globals->serverPackage->url, "http://h/a.zip");
+    EXPECT_EQ(globals->package(PackageId::Server).manifest.url, "http://h/a.zip");
   }
   globals->manifestUrl = server.url("/missing.txt");  // nginx's 404 page has no keyword
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
   globals->manifestUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/x.txt";
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
-  EXPECT_EQ(globals->toolsPackage->md5, kMd5D);
+  EXPECT_EQ(globals->package(PackageId::Tools).manifest.md5, kMd5D);
 }
 
 TEST_F(UpdateCheck, ZeroByteEndsTheText) {
   std::string body = manifest(kMd5A, kMd5B, kMd5C, kMd5D);
   body.insert(body.find("[反挂]"), std::string("\0", 1));
   publish(body);
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");  // "反挂" lies after the zero
   publish(std::string("[三端]\r\nMD5=") + std::string("\0", 1) + "[反挂]");
-  checkForUpdates();
+  checkForUpdates(*globals);
   EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
 }
 
 TEST_F(UpdateCheck, GbkAndUtf8ManifestsGiveTheSameTable) {
   std::string text = manifest(kMd5A, kMd5B, kMd5C, kMd5D);
   publish(text);
-  checkForUpdates();
-  PackageEntry utf8 = *globals->antiCheatPackage;
+  checkForUpdates(*globals);
+  PackageEntry utf8 = globals->package(PackageId::AntiCheat).manifest;
   publish(utf8ToGbk(text));
-  checkForUpdates();
-  EXPECT_EQ(globals->antiCheatPackage->url, utf8.url);
-  EXPECT_EQ(globals->antiCheatPackage->md5, kMd5C);
+  checkForUpdates(*globals);
+  EXPECT_EQ(globals->package(PackageId::AntiCheat).manifest.url, utf8.url);
+  EXPECT_EQ(globals->package(PackageId::AntiCheat).manifest.md5, kMd5C);
   EXPECT_EQ(window.texts[control::透明标签1], "");
 }
 
 TEST_F(UpdateCheck, CheckLeavesNoFileBehind) {
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
-  checkForUpdates();
-  checkForUpdates();
+  checkForUpdates(*globals);
+  checkForUpdates(*globals);
   EXPECT_TRUE(std::filesystem::is_empty(program.path()));
 }
 
@@ -167,7 +169,7 @@ TEST_F(UpdateCheck, ResetHidesTheProgressLine) {
   window.setVisible(control::进度条1, true);
   window.setText(control::标签_提示内容, "正在下载三端文件:");
   window.setProgress(control::进度条1, 40);
-  resetProgressDisplay();
+  resetProgressDisplay(*globals);
   EXPECT_EQ(window.texts[control::标签_提示内容], "");
   EXPECT_FALSE(window.visible[control::标签_提示内容]);
   EXPECT_FALSE(window.visible[control::标签_每秒速度]);

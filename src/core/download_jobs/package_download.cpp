@@ -14,46 +14,30 @@
 
 namespace {
 
-const DownloadRow kRows[] = {
-    {control::按钮_下载三端, "三端", "三端下载地址为空", "三端.zip", "正在下载三端文件:"},
-    {control::按钮_下载功能, "功能", "功能下载地址为空", "功能.zip", "正在下载功能文件:"},
-    {control::按钮_下载反挂, "反挂", "反挂下载地址为空", "反挂.zip", "正在下载反挂文件:"},
-    {control::按钮_下载工具, "其他", "工具下载地址为空", "工具.zip", "正在下载工具文件:"},
-};
-
-PackageEntry& packageOf(const DownloadRow& row) {
-  Globals& g = *globals;
-  if (&row == &kRows[0]) return *g.serverPackage;
-  if (&row == &kRows[1]) return *g.pluginPackage;
-  if (&row == &kRows[2]) return *g.antiCheatPackage;
-  return *g.toolsPackage;
-}
-
 // Sizes read from a snapshot of the running task, taken on the controller thread while the
 // task is alive.
 struct Progress {
-  int32_t total = 0;
-  int32_t done = 0;
+  int64_t total = 0;
+  int64_t done = 0;
 };
 
-Progress readProgress() {
+Progress readProgress(Download& download) {
   std::vector<uint8_t> bytes;
   Progress progress;
-  if (globals == nullptr || !globals->downloadObject->snapshot(bytes)) return progress;
+  if (!download.snapshot(bytes)) return progress;
   progress.total = Download::querySnapshot(bytes, 1, 0);
   progress.done = Download::querySnapshot(bytes, 2, 0);
   return progress;
 }
 
 // Window thread: the effect of one data event.
-void showProgress(Progress progress) {
-  Globals& g = *globals;
+void showProgress(Globals& g, Progress progress) {
   g.doneBytes = progress.done;
-  uint64_t now = currentTick();
+  uint64_t now = g.now();
   if (atLeast(static_cast<double>(now) - static_cast<double>(g.lastSpeedTick), 1000.0)) {
     int32_t received = g.downloadObject->takeReceivedBytes();
     std::string text = speedText(static_cast<double>(received));
-    g.lastSpeedTick = currentTick();
+    g.lastSpeedTick = g.now();
     g.window->setText(control::标签_每秒速度, text);
   }
   g.totalBytes = progress.total;
@@ -65,74 +49,44 @@ void showProgress(Progress progress) {
 }
 
 // Window thread: the end of the transfer, whatever its outcome.
-void finishDownload() {
-  Globals& g = *globals;
+void finishDownload(Globals& g) {
   // The controller releases the task right after its final event; wait for that so a new
   // download can start as soon as this returns.
   g.downloadObject->waitUntilIdle(std::chrono::seconds(5));
-  joinDownloadStarter();
+  joinDownloadStarter(g);
   g.downloadBusy = 0;
-  computeLocalDigests();
-  checkForUpdates();
-  resetProgressDisplay();
+  computeLocalDigests(g);
+  checkForUpdates(g);
+  resetProgressDisplay(g);
 }
 
 // Window thread: the engine refused the task, so no event will ever end this job.
-void abandonDownload() {
-  joinDownloadStarter();
-  globals->downloadBusy = 0;
-  resetProgressDisplay();
-  globals->window->messageBox(kDownloadCannotStart, BoxOwner::MainWindow);
+void abandonDownload(Globals& g) {
+  joinDownloadStarter(g);
+  g.downloadBusy = 0;
+  resetProgressDisplay(g);
+  g.window->messageBox(kDownloadCannotStart, BoxOwner::MainWindow);
 }
 
-}  // namespace
-
-const DownloadRow& serverDownloadRow() {
-  return kRows[0];
-}
-const DownloadRow& pluginDownloadRow() {
-  return kRows[1];
-}
-const DownloadRow& antiCheatDownloadRow() {
-  return kRows[2];
-}
-const DownloadRow& toolsDownloadRow() {
-  return kRows[3];
-}
-
-void joinDownloadStarter() {
-  if (globals != nullptr && globals->downloadStarter.joinable()) globals->downloadStarter.join();
-}
-
-void startPackageDownload(const DownloadRow& row) {
-  Globals& g = *globals;
-  if (g.downloadBusy != 0) return;
-  g.downloadBusy = 1;
-  const PackageEntry& package = packageOf(row);
-  if (package.url.empty()) {
-    g.window->messageBox(row.emptyUrlMessage, BoxOwner::MainWindow);
-    g.downloadBusy = 0;
-    return;
+// Controller thread (and worker thread for code 18): turns engine events into window work.
+// `g` outlives the task: freeGlobals stops the download and waits for it first.
+int32_t onTaskEvent(Globals& g, int32_t code) {
+  if (code == 18) return 0;
+  Window* window = g.window;
+  if (code == 3) {
+    Progress progress = readProgress(*g.downloadObject);
+    window->postToWindowThread([&g, total = progress.total] { g.totalBytes = total; });
+  } else if (code == 16) {
+    Progress progress = readProgress(*g.downloadObject);
+    window->postToWindowThread([&g, progress] { showProgress(g, progress); });
+  } else if (code == 4) {
+    window->postToWindowThread([&g] { finishDownload(g); });
   }
-  g.downloadTargetPath = g.programDir + row.archive;
-  deleteFile(g.downloadTargetPath);  // a file that stays is met by the same-name question
-  g.downloadUrl = package.url;
-  joinDownloadStarter();
-  g.downloadStarter = std::thread(runDownloadTask);
-  showDownloadStatus(row.statusText);
+  return 0;
 }
 
-void showDownloadStatus(const char* text) {
-  Window& window = *globals->window;
-  window.setText(control::标签_提示内容, text);
-  window.setVisible(control::标签_提示内容, true);
-  window.setVisible(control::标签_每秒速度, true);
-  window.setVisible(control::进度条1, true);
-  window.setProgress(control::进度条1, 0);
-}
-
-void runDownloadTask() {
-  Globals& g = *globals;
+// Window thread: the parameters of a package download, in the state's record.
+TaskParam& fillTaskParams(Globals& g) {
   TaskParam& p = *g.taskParams;
   p.flags = kDirectionDownload;
   p.referer = std::string();
@@ -141,22 +95,42 @@ void runDownloadTask() {
   p.url = g.downloadUrl;
   p.connectTimeout = p.sendTimeout = p.receiveTimeout = 5000;
   p.speedLimit = 0;
-  p.statusCallback = onTaskEvent;
-  Window* window = g.window;
-  if (!g.downloadObject->start(p)) window->postToWindowThread(abandonDownload);
+  p.statusCallback = [&g](int32_t code, Worker*, int32_t, int32_t, TransferTask*) {
+    return onTaskEvent(g, code);
+  };
+  return p;
 }
 
-int32_t onTaskEvent(int32_t code, Worker*, int32_t, int32_t, TransferTask*) {
-  if (code == 18 || globals == nullptr) return 0;
-  Window* window = globals->window;
-  if (code == 3) {
-    Progress progress = readProgress();
-    window->postToWindowThread([total = progress.total] { globals->totalBytes = total; });
-  } else if (code == 16) {
-    Progress progress = readProgress();
-    window->postToWindowThread([progress] { showProgress(progress); });
-  } else if (code == 4) {
-    window->postToWindowThread(finishDownload);
+}  // namespace
+
+void joinDownloadStarter(Globals& g) {
+  if (g.downloadStarter.joinable()) g.downloadStarter.join();
+}
+
+void startPackageDownload(Globals& g, const PackageInfo& package) {
+  if (g.downloadBusy != 0) return;
+  g.downloadBusy = 1;
+  const PackageEntry& entry = g.package(package.id).manifest;
+  if (entry.url.empty()) {
+    g.window->messageBox(package.emptyUrlMessage, BoxOwner::MainWindow);
+    g.downloadBusy = 0;
+    return;
   }
-  return 0;
+  g.downloadTargetPath = g.programDir + package.archive;
+  deleteFile(g.downloadTargetPath);  // a file that stays is met by the same-name question
+  g.downloadUrl = entry.url;
+  joinDownloadStarter(g);
+  g.downloadStarter = std::thread([&g, param = fillTaskParams(g)] {
+    if (!g.downloadObject->start(param)) g.window->postToWindowThread([&g] { abandonDownload(g); });
+  });
+  showDownloadStatus(g, package.downloadingText);
+}
+
+void showDownloadStatus(Globals& g, const char* text) {
+  Window& window = *g.window;
+  window.setText(control::标签_提示内容, text);
+  window.setVisible(control::标签_提示内容, true);
+  window.setVisible(control::标签_每秒速度, true);
+  window.setVisible(control::进度条1, true);
+  window.setProgress(control::进度条1, 0);
 }

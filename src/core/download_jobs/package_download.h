@@ -3,37 +3,24 @@
 // the program directory; the progress line shows status, progress and speed; the end of the
 // transfer re-hashes the archives and runs the update check.
 //
-// Threads: startPackageDownload and everything that touches controls or globals run on the
-// window thread. The transfer's status events arrive in onTaskEvent on the engine's controller
-// thread, which posts their effect to the window thread in order; the same-name question
-// (code 18) is answered 0 (rename automatically) at once on the worker thread.
+// Threads: startPackageDownload and everything that touches controls or the state run on
+// the window thread. The window thread fills the task parameters; a short starter thread
+// only hands a copy of them to Download::start. The transfer's status events arrive on the
+// engine's controller thread, which posts their effect to the window thread in order; the
+// same-name question (code 18) is answered 0 (rename automatically) at once on the worker
+// thread.
 #include <cstdint>
-#include <thread>
 
-class Worker;
-struct TransferTask;
+#include "shell/packages.h"
 
-struct DownloadRow {
-  const char* button;
-  const char* section;  // manifest section of the package
-  const char* emptyUrlMessage;
-  const char* archive;
-  const char* statusText;
-};
-
-const DownloadRow& serverDownloadRow();
-const DownloadRow& pluginDownloadRow();
-const DownloadRow& antiCheatDownloadRow();
-const DownloadRow& toolsDownloadRow();
+struct Globals;
 
 // Text of the message shown when the engine refuses to start a transfer.
 inline constexpr const char kDownloadCannotStart[] = "下载无法开始";
 
-void startPackageDownload(const DownloadRow& row);
-void showDownloadStatus(const char* text);
-// The starter thread's routine: fills the shared task parameters and starts the transfer.
-void runDownloadTask();
-int32_t onTaskEvent(int32_t code, Worker* worker, int32_t a, int32_t b, TransferTask* task);
-
+// The click on a package's 下载 button.
+void startPackageDownload(Globals& g, const PackageInfo& package);
+// Shows the progress line with `text` as its status.
+void showDownloadStatus(Globals& g, const char* text);
 // Waits for the starter thread of the last job, if any. Window thread, or shutdown.
-void joinDownloadStarter();
+void joinDownloadStarter(Globals& g);

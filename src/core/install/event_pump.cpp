@@ -1,14 +1,18 @@
 #include "install/event_pump.h"
 
-#include "shell/globals.h"
 #include "shell/window.h"
 
 namespace {
 bool quitSeen = false;
+Window* pumpWindow = nullptr;
 }  // namespace
 
 void pumpMessages() {
-  if (globals != nullptr && globals->window != nullptr) globals->window->pumpEvents();
+  if (pumpWindow != nullptr) pumpWindow->pumpEvents();
+}
+
+void setPumpWindow(Window* window) {
+  pumpWindow = window;
 }
 
 void noteQuitRequest() {

@@ -6,9 +6,13 @@
 // noteQuitRequest (it must not swallow the request: the application still ends once the
 // job returns to the event loop). A job asks quitRequested after pumping and, when it
 // holds, ends without further work or messages. Window thread only.
+class Window;
 
-// Handles the window's pending events through globals->window; does nothing without one.
+// Handles the pending events of the window set by setPumpWindow; does nothing without one.
 void pumpMessages();
+// The window whose events pumpMessages handles (null: none). An install job sets it for its
+// length.
+void setPumpWindow(Window* window);
 
 // Records that the application has been asked to quit.
 void noteQuitRequest();

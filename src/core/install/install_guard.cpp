@@ -2,7 +2,6 @@
 
 #include "install/event_pump.h"
 #include "shell/controls.h"
-#include "shell/globals.h"
 #include "shell/window.h"
 
 namespace {
@@ -12,33 +11,27 @@ bool jobRunning = false;
 const char* const kInstallButtons[] = {control::按钮_安装三端, control::按钮_安装功能,
                                        control::按钮_安装反挂, control::按钮_工具安装};
 
-Window* mainWindow() {
-  return globals != nullptr ? globals->window : nullptr;
-}
-
 }  // namespace
 
-InstallJobGuard::InstallJobGuard() {
+InstallJobGuard::InstallJobGuard(Window& window) : window_(window) {
   if (jobRunning) return;
   jobRunning = true;
   started_ = true;
   clearQuitRequest();
-  Window* window = mainWindow();
-  if (window == nullptr) return;
+  setPumpWindow(&window_);
   for (int k = 0; k < 4; ++k) {
-    wasEnabled_[k] = window->isEnabled(kInstallButtons[k]);
-    window->setEnabled(kInstallButtons[k], false);
+    wasEnabled_[k] = window_.isEnabled(kInstallButtons[k]);
+    window_.setEnabled(kInstallButtons[k], false);
   }
 }
 
 InstallJobGuard::~InstallJobGuard() {
   if (!started_) return;
   jobRunning = false;
-  Window* window = mainWindow();
-  if (window == nullptr) return;
+  setPumpWindow(nullptr);
   for (int k = 0; k < 4; ++k) {
-    const bool enableNow = wasEnabled_[k] || window->isEnabled(kInstallButtons[k]);
-    window->setEnabled(kInstallButtons[k], enableNow);
+    const bool enableNow = wasEnabled_[k] || window_.isEnabled(kInstallButtons[k]);
+    window_.setEnabled(kInstallButtons[k], enableNow);
   }
 }
 

@@ -6,10 +6,13 @@
 // While a guard that started() lives, the four install buttons are disabled and no other
 // guard starts. When it goes, each button is enabled again if it was enabled before the
 // job or was enabled by someone else meanwhile (a download finishing during the job). It
-// also forgets an earlier quit request when the job starts. Window thread only.
+// also forgets an earlier quit request when the job starts, and points the event pump at
+// `window` for the job's length. Window thread only.
+class Window;
+
 class InstallJobGuard {
  public:
-  InstallJobGuard();
+  explicit InstallJobGuard(Window& window);
   ~InstallJobGuard();
   InstallJobGuard(const InstallJobGuard&) = delete;
   InstallJobGuard& operator=(const InstallJobGuard&) = delete;
@@ -18,6 +21,7 @@ class InstallJobGuard {
   bool started() const { return started_; }
 
  private:
+  Window& window_;
   bool started_ = false;
   bool wasEnabled_[4] = {};
 };

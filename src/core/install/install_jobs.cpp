@@ -21,7 +21,7 @@ const char kInstallDone[] = "安装完成";
 // Copies every record into one root (ending with "/"); false after a failed copy, which
 // ends the root's record loop.
 bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& records,
-                     const PackageInstallSpec& package) {
+                     const PackageInfo& package) {
   for (const InstallRecord& record : records) {
     std::vector<std::string> parts = splitText(record.relativePath, "/");
     if (parts.empty()) continue;
@@ -40,7 +40,7 @@ bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& 
 }
 
 void installIntoRoot(std::string root, const std::vector<InstallRecord>& records,
-                     const PackageInstallSpec& package, Window& window) {
+                     const PackageInfo& package, Window& window) {
   if (!isDirectory(root)) {
     window.messageBox(root + "目录不存在", BoxOwner::MainWindow);
     return;
@@ -52,53 +52,13 @@ void installIntoRoot(std::string root, const std::vector<InstallRecord>& records
   if (!package.pluginNames.empty()) updatePluginList(root, package.pluginNames);
 }
 
-// The window and program directory a job needs, or null when there are none.
-Window* jobWindow() {
-  if (globals == nullptr || globals->window == nullptr || globals->programDir.empty()) {
-    return nullptr;
-  }
-  return globals->window;
+// The window a job needs, or null when there is none or no program directory.
+Window* jobWindow(const Globals& g) {
+  if (g.window == nullptr || g.programDir.empty()) return nullptr;
+  return g.window;
 }
 
 }  // namespace
-
-const PackageInstallSpec& serverEndsInstall() {
-  static const PackageInstallSpec package{control::按钮_安装三端,
-                                          "三端.zip",
-                                          "Velmar三端",
-                                          "解压三端.zip 失败",
-                                          control::编辑框_三端目录,
-                                          {"/mir200/", "/SelGate/", "/Velmar引擎控制台"},
-                                          true,
-                                          {"M2LinkerX86.dll", "QZVM2PlusLoad.dll"}};
-  return package;
-}
-
-const PackageInstallSpec& functionPluginInstall() {
-  static const PackageInstallSpec package{
-      control::按钮_安装功能,
-      "功能.zip",
-      "功能插件",
-      "解压功能.zip 失败",
-      control::编辑框_功能目录,
-      {"/DBServer/", "/LoginGate/", "/Mir200/", "/Orvanta引擎控制器", "/qzvkz"},
-      false,
-      {"QZVM2PlusLoad.dll"}};
-  return package;
-}
-
-const PackageInstallSpec& antiCheatInstall() {
-  static const PackageInstallSpec package{
-      control::按钮_安装反挂,   "反挂.zip",    "反挂插件", "解压 反挂.zip 失败",
-      control::编辑框_反挂目录, {"/RunGate/"}, false,      {}};
-  return package;
-}
-
-const PackageInstallSpec& toolsInstall() {
-  static const PackageInstallSpec package{
-      control::按钮_工具安装, "工具.zip", "其他工具", "解压 工具.zip 失败", nullptr, {}, false, {}};
-  return package;
-}
 
 std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& files,
                                                const std::vector<std::string>& markers) {
@@ -114,14 +74,14 @@ std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& f
   return records;
 }
 
-void installPackage(const PackageInstallSpec& package, ZIP& zip) {
-  Window* window = jobWindow();
+void installPackage(Globals& g, const PackageInfo& package, ZIP& zip) {
+  Window* window = jobWindow(g);
   if (window == nullptr) return;
-  InstallJobGuard guard;
+  InstallJobGuard guard(*window);
   if (!guard.started()) return;
-  const std::string staging = globals->programDir + package.stagingName;
+  const std::string staging = g.programDir + package.stagingName;
   removeTree(staging);
-  if (zip.extract(globals->programDir + package.archive, staging) != 1) {
+  if (zip.extract(g.programDir + package.archive, staging) != 1) {
     window->messageBox(package.extractionFailure, BoxOwner::None);
     return;
   }
@@ -136,15 +96,15 @@ void installPackage(const PackageInstallSpec& package, ZIP& zip) {
   window->messageBox(kInstallDone, BoxOwner::MainWindow);
 }
 
-void installTools(ZIP& zip) {
-  Window* window = jobWindow();
+void installTools(Globals& g, ZIP& zip) {
+  Window* window = jobWindow(g);
   if (window == nullptr) return;
-  InstallJobGuard guard;
+  InstallJobGuard guard(*window);
   if (!guard.started()) return;
-  const PackageInstallSpec& package = toolsInstall();
-  const std::string staging = globals->programDir + package.stagingName;
+  const PackageInfo& package = packageInfo(PackageId::Tools);
+  const std::string staging = g.programDir + package.stagingName;
   removeTree(staging);
-  if (zip.extract(globals->programDir + package.archive, staging) != 1) {
+  if (zip.extract(g.programDir + package.archive, staging) != 1) {
     window->messageBox(package.extractionFailure, BoxOwner::None);
   } else {
     window->messageBox(kInstallDone, BoxOwner::MainWindow);

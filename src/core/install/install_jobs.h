@@ -5,8 +5,8 @@
 // directory box and, for two, edit each root's plugin list. The operator learns the
 // outcome from message boxes only.
 //
-// Jobs run synchronously on the window thread and reach the window through
-// globals->window (nothing happens without globals, a window or a program directory).
+// Jobs run synchronously on the window thread and reach the window through g.window
+// (nothing happens without a window or a program directory).
 // While a job lists the extracted files it handles pending window events; meanwhile the
 // install buttons are disabled and a nested start does nothing (InstallJobGuard). If the
 // application is asked to quit during the listing, the job ends there, without copying and
@@ -14,25 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "shell/packages.h"
+
 class ZIP;
-
-// One row of the fixed package table.
-struct PackageInstallSpec {
-  const char* button;                // the install button's control name
-  std::string archive;               // archive name in the program directory
-  std::string stagingName;           // staging folder name in the program directory
-  std::string extractionFailure;     // the message when extraction does not give 1
-  const char* directoryBox;          // control holding the server roots, one per line
-  std::vector<std::string> markers;  // target markers, in test order
-  bool skipPluginListFiles;          // never copy a file whose relative path holds "PlugList.txt"
-  std::vector<std::string> pluginNames;  // plugins to register; none means no plugin list edit
-};
-
-const PackageInstallSpec& serverEndsInstall();
-const PackageInstallSpec& functionPluginInstall();
-const PackageInstallSpec& antiCheatInstall();
-// The tools package is only extracted; its row has no box, markers or plugins.
-const PackageInstallSpec& toolsInstall();
+struct Globals;
 
 // One file to install: its extracted path, and the path below a root where it goes (the
 // bytes after the "/" that opens the matched marker).
@@ -48,6 +33,6 @@ std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& f
 
 // The job of the server-ends, function-plugin and anti-cheat buttons, on `zip` (the
 // window's ZIP压缩1).
-void installPackage(const PackageInstallSpec& package, ZIP& zip);
+void installPackage(Globals& g, const PackageInfo& package, ZIP& zip);
 // The job of the tools button.
-void installTools(ZIP& zip);
+void installTools(Globals& g, ZIP& zip);

@@ -7,52 +7,42 @@
 #include "platform/clock.h"
 #include "platform/system_info.h"
 
-Globals* globals = nullptr;
-
 const char* builtInManifestUrl() {
   return DL_MANIFEST_URL;
 }
 
-void initGlobals() {
-  if (globals != nullptr) return;
-  auto* g = new Globals;
-  g->pluginPackage = std::make_unique<PackageEntry>();
+uint64_t Globals::now() const {
+  return clock ? clock() : monotonicMilliseconds();
+}
+
+void initGlobals(std::unique_ptr<Globals>& table) {
+  if (table) return;
+  auto g = std::make_unique<Globals>();
   g->taskParams = std::make_unique<TaskParam>();
   g->downloadObject = std::make_unique<Download>();
-  g->serverPackage = std::make_unique<PackageEntry>();
-  g->antiCheatPackage = std::make_unique<PackageEntry>();
-  g->toolsPackage = std::make_unique<PackageEntry>();
   g->manifestUrl = builtInManifestUrl();
   g->clock = monotonicMilliseconds;
   g->programDirectorySource = programDirectory;
-  globals = g;
+  table = std::move(g);
 }
 
-void freeGlobals() {
-  Globals* g = globals;
-  if (g == nullptr) return;
-  if (g->downloadStarter.joinable()) g->downloadStarter.join();  // it starts the download
-  // The order of release follows the table; a running download is stopped, and its threads
-  // are waited for, before the object goes, so no late event meets freed state.
-  g->programDir.clear();
-  g->pluginPackage.reset();
-  g->downloadTargetPath.clear();
-  g->downloadUrl.clear();
-  g->taskParams.reset();
-  if (g->downloadObject) {
-    g->downloadObject->stop();
-    g->downloadObject->waitUntilIdle(std::chrono::seconds(10));
-    g->downloadObject.reset();
+void freeGlobals(std::unique_ptr<Globals>& table) {
+  if (!table) return;
+  Globals& g = *table;
+  if (g.downloadStarter.joinable()) g.downloadStarter.join();  // it starts the download
+  // A running download is stopped, and its threads are waited for, before anything else
+  // goes, so no late event meets freed state.
+  if (g.downloadObject) {
+    g.downloadObject->stop();
+    g.downloadObject->waitUntilIdle(std::chrono::seconds(10));
+    g.downloadObject.reset();
   }
-  g->localMd5Server.clear();
-  g->localMd5Plugin.clear();
-  g->localMd5AntiCheat.clear();
-  g->localMd5Tools.clear();
-  g->serverPackage.reset();
-  g->antiCheatPackage.reset();
-  g->toolsPackage.reset();
-  globals = nullptr;
-  delete g;
+  g.programDir.clear();
+  g.downloadTargetPath.clear();
+  g.downloadUrl.clear();
+  g.taskParams.reset();
+  for (PackageState& package : g.packages) package = PackageState{};
+  table.reset();
 }
 
 int startupRoutine() {
@@ -62,9 +52,4 @@ int startupRoutine() {
 void fatalAllocationFailure(std::size_t bytes) {
   std::fprintf(stderr, "运行时出错!\n分配 %zu 字节内存失败!\n", bytes);
   std::exit(-1);
-}
-
-uint64_t currentTick() {
-  if (globals != nullptr && globals->clock) return globals->clock();
-  return monotonicMilliseconds();
 }

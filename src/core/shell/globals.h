@@ -1,8 +1,19 @@
 #pragma once
-// The process-wide state of the program: created by initGlobals before the window exists,
-// freed by freeGlobals after it has closed. Everything here is read and written on the
-// window thread only; the download engine's events reach it through
-// Window::postToWindowThread.
+// The program's state: one object, made by initGlobals before the window exists and freed
+// by freeGlobals after it has closed. There is no process-wide pointer to it: the front end
+// (window program, command line, tests) owns it and hands it to every procedure.
+//
+// Threads:
+// - Every member is read and written on the window thread only, with these exceptions:
+//   - `downloadObject` is thread-safe itself; the engine's controller thread calls it from
+//     the download job's status callback.
+//   - `window` is set before the first procedure runs and not changed until freeGlobals; the
+//     controller thread reads it to post work (Window::postToWindowThread is thread-safe).
+//   - `downloadStarter` only calls Download::start with a copy of the task parameters that
+//     the window thread filled; the window thread joins it.
+// - `clock`, `programDirectorySource` and the manifest settings are set before the window
+//   opens and only read afterwards.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,6 +21,7 @@
 #include <thread>
 
 #include "download/download.h"
+#include "shell/packages.h"
 #include "transfer/task_param.h"
 
 class Window;
@@ -19,25 +31,24 @@ struct PackageEntry {
   std::string md5;  // published digest, 32 lowercase hex digits in a well-formed manifest
 };
 
+// What the program knows of one package: the manifest's entry and the local archive's digest.
+struct PackageState {
+  PackageEntry manifest;
+  std::string localMd5;
+};
+
 struct Globals {
   std::string programDir;  // the program's directory followed by exactly one "/"
   int32_t downloadBusy = 0;
-  std::unique_ptr<PackageEntry> pluginPackage;
+  std::array<PackageState, kPackageCount> packages;  // indexed by PackageId
   std::string downloadTargetPath;
   std::string downloadUrl;
-  std::unique_ptr<TaskParam> taskParams;
+  std::unique_ptr<TaskParam> taskParams;  // filled by the window thread for each download
   int32_t processorCount = 0;
   std::unique_ptr<Download> downloadObject;
-  int32_t totalBytes = 0;
-  int32_t doneBytes = 0;
+  int64_t totalBytes = 0;
+  int64_t doneBytes = 0;
   uint64_t lastSpeedTick = 0;
-  std::string localMd5Server;
-  std::string localMd5Plugin;
-  std::string localMd5AntiCheat;
-  std::string localMd5Tools;
-  std::unique_ptr<PackageEntry> serverPackage;
-  std::unique_ptr<PackageEntry> antiCheatPackage;
-  std::unique_ptr<PackageEntry> toolsPackage;
   uint64_t lastCheckTick = 0;
 
   // Carried by this port rather than the window template:
@@ -49,23 +60,24 @@ struct Globals {
   std::function<std::string()> programDirectorySource;
   long manifestConnectTimeoutMs = 60000;  // manifest fetch: connection limit
   long manifestIdleTimeoutMs = 30000;     // manifest fetch: longest silence
-};
 
-// The one instance; null before initGlobals and after freeGlobals.
-extern Globals* globals;
+  PackageState& package(PackageId id) { return packages[indexOf(id)]; }
+  const PackageState& package(PackageId id) const { return packages[indexOf(id)]; }
+  // Current tick from `clock`, or the monotonic clock when none is set.
+  uint64_t now() const;
+};
 
 // The manifest URL this program was built with.
 const char* builtInManifestUrl();
 
-// Creates every global with its default (the TaskParam defaults included). Calling it again
-// without freeGlobals first replaces nothing and returns.
-void initGlobals();
-// Stops a running download (bounded wait for its threads), then frees every global in
-// order. Safe when some members were never set and when called twice.
-void freeGlobals();
+// Makes the state with every default (the TaskParam defaults included) in `table`. When
+// `table` already holds a state, it is kept and nothing changes.
+void initGlobals(std::unique_ptr<Globals>& table);
+// Stops a running download (bounded wait for its threads), then frees every member in
+// order and empties `table`. Safe when some members were never set and when `table` is
+// already empty.
+void freeGlobals(std::unique_ptr<Globals>& table);
 // Runs before the main window is created; does nothing.
 int startupRoutine();
 // Shows "运行时出错!" with the failed allocation's size and ends the process with -1.
 [[noreturn]] void fatalAllocationFailure(std::size_t bytes);
-// Current tick from globals->clock, or the monotonic clock when there are no globals.
-uint64_t currentTick();

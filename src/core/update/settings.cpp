@@ -13,8 +13,8 @@
 
 namespace {
 
-std::string settingsPath() {
-  return globals->programDir + kSettingsFile;
+std::string settingsPath(const Globals& g) {
+  return g.programDir + kSettingsFile;
 }
 
 }  // namespace
@@ -27,42 +27,39 @@ long leadingNumber(const char* text) {
   return end == text ? 0 : value;
 }
 
-void onMainWindowCreated() {
-  Globals& g = *globals;
+void onMainWindowCreated(Globals& g) {
   std::string dir = g.programDirectorySource ? g.programDirectorySource() : programDirectory();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   g.programDir = dir == "/" ? dir : dir + "/";
   g.processorCount = processorCount();
-  computeLocalDigests();
-  checkForUpdates();
-  std::string path = settingsPath();
+  computeLocalDigests(g);
+  checkForUpdates(g);
+  std::string path = settingsPath(g);
   if (iniRead(path, "Download", "Auto", "0") == "1")
     g.window->setChecked(control::选择框_检查更新, true);
   g.window->setText(control::编辑框1, iniRead(path, "Download", "Time", "24"));
-  g.lastCheckTick = currentTick();
+  g.lastCheckTick = g.now();
 }
 
-void saveAutoCheckSettings() {
-  Globals& g = *globals;
+void saveAutoCheckSettings(Globals& g) {
   const char* value = "0";
   if (g.window->isChecked(control::选择框_检查更新)) {
     value = "1";
-    g.lastCheckTick = currentTick();
+    g.lastCheckTick = g.now();
   }
-  std::string path = settingsPath();
+  std::string path = settingsPath(g);
   iniWrite(path, "Download", "Auto", value);  // a failed write is ignored
   iniWrite(path, "Download", "Time", g.window->text(control::编辑框1));
 }
 
-void onCheckTimer() {
-  Globals& g = *globals;
+void onCheckTimer(Globals& g) {
   if (!g.window->isChecked(control::选择框_检查更新)) return;
-  uint64_t now = currentTick();
+  uint64_t now = g.now();
   double elapsed = static_cast<double>(now) - static_cast<double>(g.lastCheckTick);
   double interval =
       static_cast<double>(leadingNumber(g.window->text(control::编辑框1).c_str())) * 3600000.0;
   if (elapsed - interval > 0.0000001) {
     g.lastCheckTick = now;
-    checkForUpdates();
+    checkForUpdates(g);
   }
 }

@@ -2,17 +2,19 @@
 // The periodic-check settings ("Config.ini" beside the program, section "Download", keys
 // "Auto" and "Time") and the window handlers that use them. All run on the window thread.
 
+struct Globals;
+
 inline constexpr const char kSettingsFile[] = "Config.ini";
 inline constexpr int kCheckTimerPeriodMs = 5000;  // any period well below an hour serves
 
 // The window's created event: sets programDir and processorCount, hashes the local archives,
 // runs the update check, restores the settings and restarts the check interval.
-void onMainWindowCreated();
+void onMainWindowCreated(Globals& g);
 // The check box's click and the interval box's loss of focus: writes both settings and, when
 // the box is ticked, restarts the check interval.
-void saveAutoCheckSettings();
+void saveAutoCheckSettings(Globals& g);
 // The timer's tick: runs the update check once strictly more than the interval has passed.
-void onCheckTimer();
+void onCheckTimer(Globals& g);
 
 // The leading decimal number of a text ("12h" gives 12); 0 without one.
 long leadingNumber(const char* text);

@@ -7,42 +7,23 @@
 #include "platform/md5.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
+#include "shell/packages.h"
 #include "shell/window.h"
 #include "update/http_text.h"
 
 namespace {
-
-struct PackageRow {
-  const char* section;
-  std::unique_ptr<PackageEntry> Globals::*entry;
-  const char* archive;
-  std::string Globals::*localMd5;
-  const char* installButton;
-  const char* mark;
-  const char* missingMd5Message;
-};
-
-const PackageRow kPackages[] = {
-    {"三端", &Globals::serverPackage, "三端.zip", &Globals::localMd5Server, control::按钮_安装三端,
-     control::标签1, "三端MD5 错误"},
-    {"功能", &Globals::pluginPackage, "功能.zip", &Globals::localMd5Plugin, control::按钮_安装功能,
-     control::标签2, "功能插件MD5 错误"},
-    {"反挂", &Globals::antiCheatPackage, "反挂.zip", &Globals::localMd5AntiCheat,
-     control::按钮_安装反挂, control::标签3, "反挂插件MD5 错误"},
-    {"其他", &Globals::toolsPackage, "工具.zip", &Globals::localMd5Tools, control::按钮_工具安装,
-     control::标签5, "工具MD5 错误"},
-};
 
 constexpr Rgb kNewColor{255, 0, 0};
 constexpr Rgb kCurrentColor{0, 255, 0};
 
 }  // namespace
 
-void computeLocalDigests() {
-  Globals& g = *globals;
-  for (const PackageRow& row : kPackages) g.*row.localMd5 = md5OfFile(g.programDir + row.archive);
-  for (const PackageRow& row : kPackages) {
-    if (g.*row.localMd5 != kEmptyMd5) g.window->setEnabled(row.installButton, true);
+void computeLocalDigests(Globals& g) {
+  for (const PackageInfo& row : packageTable()) {
+    g.package(row.id).localMd5 = md5OfFile(g.programDir + row.archive);
+  }
+  for (const PackageInfo& row : packageTable()) {
+    if (g.package(row.id).localMd5 != kEmptyMd5) g.window->setEnabled(row.installButton, true);
   }
 }
 
@@ -52,9 +33,8 @@ std::string manifestText(std::string_view body) {
   return manifestBodyToUtf8(body);
 }
 
-void checkForUpdates() {
-  computeLocalDigests();
-  Globals& g = *globals;
+void checkForUpdates(Globals& g) {
+  computeLocalDigests(g);
   g.window->setText(control::透明标签1, "");
   HttpTextTimeouts timeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs};
   std::string text = manifestText(httpReadText(g.manifestUrl, timeouts));
@@ -63,26 +43,26 @@ void checkForUpdates() {
     return;
   }
   // The manifest is parsed in memory by the INI rules; no temporary file is needed.
-  for (const PackageRow& row : kPackages) *(g.*row.entry) = PackageEntry{};
-  for (const PackageRow& row : kPackages) {
-    PackageEntry& entry = *(g.*row.entry);
+  for (PackageState& package : g.packages) package.manifest = PackageEntry{};
+  for (const PackageInfo& row : packageTable()) {
+    PackageEntry& entry = g.package(row.id).manifest;
     entry.url = iniReadText(text, row.section, "URL", "");
     entry.md5 = iniReadText(text, row.section, "MD5", "");
   }
-  for (const PackageRow& row : kPackages) {
-    const PackageEntry& entry = *(g.*row.entry);
+  for (const PackageInfo& row : packageTable()) {
+    const PackageEntry& entry = g.package(row.id).manifest;
     if (entry.md5.empty()) {
       g.window->setText(control::透明标签1, row.missingMd5Message);
       return;
     }
-    bool current = entry.md5 == g.*row.localMd5;
+    bool current = entry.md5 == g.package(row.id).localMd5;
     g.window->setText(row.mark, current ? "最新版" : "发现新版");
     g.window->setTextColor(row.mark, current ? kCurrentColor : kNewColor);
   }
 }
 
-void resetProgressDisplay() {
-  Window& window = *globals->window;
+void resetProgressDisplay(Globals& g) {
+  Window& window = *g.window;
   window.setText(control::标签_提示内容, "");
   window.setVisible(control::标签_提示内容, false);
   window.setVisible(control::标签_每秒速度, false);
