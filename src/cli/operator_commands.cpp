@@ -117,7 +117,9 @@ int download(const Options& options) {
   session.window.echoCheck = false;
   startPackageDownload(g, package);
   if (session.window.messages.empty()) {
-    session.window.runUntil([&g] { return g.downloadBusy == 0; }, std::chrono::hours(24));
+    // The download ends with an update check of its own; its marks are the answer.
+    session.window.runUntil([&g] { return g.downloadBusy == 0 && !g.checkRunning; },
+                            std::chrono::hours(24));
   }
   if (!session.window.messages.empty()) return 1;  // empty URL, or the engine refused
   std::string mark = session.window.text(package.mark);

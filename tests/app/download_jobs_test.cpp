@@ -45,6 +45,7 @@ class DownloadJobsTest : public QObject {
     QVERIFY(w.进度条1->isVisible());
     QVERIFY(w.标签_每秒速度->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
+    QVERIFY(fixture.settle());
     QVERIFY(!w.进度条1->isVisible());
     QVERIFY(!w.标签_提示内容->isVisible());
     QCOMPARE(w.标签_提示内容->text(), QString());
@@ -81,6 +82,7 @@ class DownloadJobsTest : public QObject {
     QCOMPARE(w.标签_提示内容->text(), QStringLiteral("正在下载三端文件:"));
     QTRY_VERIFY_WITH_TIMEOUT(w.标签_每秒速度->text().endsWith(QStringLiteral("MB/S")), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
+    QVERIFY(fixture.settle());
     probe.stop();
     qInfo("longest pause of the window thread while data flowed: %lld ms", longest);
     QVERIFY2(longest < 500, "the window thread was blocked during the download");
@@ -112,6 +114,7 @@ class DownloadJobsTest : public QObject {
     MainWindow& w = *fixture.window;
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 30000);
+    QVERIFY(fixture.settle());
     QVERIFY(!w.进度条1->isVisible());
     QCOMPARE(w.标签1->text(), QStringLiteral("发现新版"));
     QVERIFY(!w.按钮_安装三端->isEnabled());
@@ -119,6 +122,7 @@ class DownloadJobsTest : public QObject {
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QVERIFY(w.进度条1->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 30000);
+    QVERIFY(fixture.settle());
   }
 
   void closingTheWindowDuringADownloadEndsCleanly() {

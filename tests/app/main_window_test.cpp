@@ -152,6 +152,7 @@ class MainWindowTest : public QObject {
                        "[三端]\r\nMD5=d41d8cd98f00b204e9800998ecf8427e\r\n[功能]\r\nMD5=x\r\n"
                        "[反挂]\r\nMD5=x\r\n[其他]\r\nMD5=x\r\n");
     QTest::mouseClick(w.按钮_检查更新, Qt::LeftButton);
+    QVERIFY(fixture.settle());
     QCOMPARE(w.透明标签1->text(), QString());
     QCOMPARE(w.标签1->text(), QStringLiteral("最新版"));
     QCOMPARE(w.标签1->palette().color(QPalette::WindowText), QColor(0, 255, 0));

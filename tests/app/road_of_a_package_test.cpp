@@ -20,6 +20,7 @@ class RoadOfAPackageTest : public QObject {
     fixture.globals->manifestUrl = site.manifestUrl();
     MainWindow& w = *fixture.window;
     QTest::mouseClick(w.按钮_检查更新, Qt::LeftButton);
+    QVERIFY(fixture.settle());
     QCOMPARE(w.标签1->text(), QStringLiteral("发现新版"));
     QVERIFY(!w.按钮_安装三端->isEnabled());
 
@@ -27,6 +28,7 @@ class RoadOfAPackageTest : public QObject {
     QVERIFY(w.进度条1->isVisible());
     QCOMPARE(w.标签_提示内容->text(), QStringLiteral("正在下载三端文件:"));
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
+    QVERIFY(fixture.settle());
     QVERIFY(!w.进度条1->isVisible());
     QCOMPARE(w.标签1->text(), QStringLiteral("最新版"));
     QVERIFY(w.按钮_安装三端->isEnabled());

@@ -3,6 +3,7 @@
 // its program directory in a scratch folder and its manifest on a loopback nginx.
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -43,6 +44,12 @@ struct WindowFixture {
     window->show();
     onMainWindowCreated(*globals);
     window->startCheckTimer();
+    settle();
+  }
+
+  // Handles window events until the running update check (if any) has shown its result.
+  bool settle(int timeoutMs = 30000) {
+    return QTest::qWaitFor([this] { return !globals || !globals->checkRunning; }, timeoutMs);
   }
 
   // Closes the window the way the program ends: globals go while the window exists.

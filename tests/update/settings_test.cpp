@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr std::chrono::seconds kSettleLimit{20};
+
 class Settings : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,6 +27,19 @@ class Settings : public ::testing::Test {
   void TearDown() override { freeGlobals(globals); }
 
   std::string config() const { return program.file("Config.ini"); }
+  // Runs the window's posted work until the update check that is running has ended.
+  void settle(RecordingWindow& on) {
+    ASSERT_TRUE(on.runPostedUntil([this] { return !globals->checkRunning; }, kSettleLimit));
+  }
+  void created(RecordingWindow& on) {
+    onMainWindowCreated(*globals);
+    settle(on);
+  }
+  void created() { created(window); }
+  void tick() {
+    onCheckTimer(*globals);
+    settle(window);
+  }
   // How many update checks ran: each one clears the status line first.
   int checks() const {
     int count = 0;
@@ -43,7 +58,7 @@ class Settings : public ::testing::Test {
 }  // namespace
 
 TEST_F(Settings, CreatedWithoutConfigLeavesBoxUntickedAnd24AndWritesNothing) {
-  onMainWindowCreated(*globals);
+  created();
   EXPECT_EQ(globals->programDir, program.path() + "/");
   EXPECT_GE(globals->processorCount, 1);
   EXPECT_FALSE(window.checked[control::选择框_检查更新]);
@@ -56,28 +71,28 @@ TEST_F(Settings, CreatedWithoutConfigLeavesBoxUntickedAnd24AndWritesNothing) {
 
 TEST_F(Settings, CreatedRestoresAutoOnlyForExactlyOne) {
   program.write("Config.ini", "[download]\r\nauto=1\r\ntime=100\r\n");
-  onMainWindowCreated(*globals);
+  created();
   EXPECT_TRUE(window.checked[control::选择框_检查更新]);
   EXPECT_EQ(window.texts[control::编辑框1], "100");
   RecordingWindow other;
   globals->window = &other;
   program.write("Config.ini", "[Download]\r\nAuto=yes\r\nTime=\r\n");
-  onMainWindowCreated(*globals);
+  created(other);
   EXPECT_FALSE(other.checked[control::选择框_检查更新]);
   EXPECT_EQ(other.texts[control::编辑框1], "");
 }
 
 TEST_F(Settings, ProgramDirHasExactlyOneSeparator) {
   globals->programDirectorySource = [] { return std::string("/"); };
-  onMainWindowCreated(*globals);
+  created();
   EXPECT_EQ(globals->programDir, "/");
   globals->programDirectorySource = [this] { return program.path() + "//"; };
-  onMainWindowCreated(*globals);
+  created();
   EXPECT_EQ(globals->programDir, program.path() + "/");
 }
 
 TEST_F(Settings, SaveWritesBothKeysAndRestartsTheIntervalOnlyWhenTicked) {
-  onMainWindowCreated(*globals);
+  created();
   now = 5000;
   window.setChecked(control::选择框_检查更新, true);
   window.setText(control::编辑框1, "100");
@@ -94,35 +109,35 @@ TEST_F(Settings, SaveWritesBothKeysAndRestartsTheIntervalOnlyWhenTicked) {
 }
 
 TEST_F(Settings, TimerChecksOnlyOnceStrictlyMoreThanTheIntervalHasPassed) {
-  onMainWindowCreated(*globals);
+  created();
   window.setChecked(control::选择框_检查更新, true);
   window.setText(control::编辑框1, "1");
   now = 1000 + 3600000;
-  onCheckTimer(*globals);
+  tick();
   EXPECT_EQ(checks(), 1);
   now = 1000 + 3600001;
-  onCheckTimer(*globals);
+  tick();
   EXPECT_EQ(checks(), 2);
   EXPECT_EQ(globals->lastCheckTick, now);
-  onCheckTimer(*globals);
+  tick();
   EXPECT_EQ(checks(), 2);  // the interval restarted
 }
 
 TEST_F(Settings, TimerDoesNothingUnticked) {
-  onMainWindowCreated(*globals);
+  created();
   now = 1000000000;
-  onCheckTimer(*globals);
+  tick();
   EXPECT_EQ(checks(), 1);
 }
 
 TEST_F(Settings, NonNumericOrZeroIntervalChecksAtEveryTick) {
-  onMainWindowCreated(*globals);
+  created();
   window.setChecked(control::选择框_检查更新, true);
   for (const char* interval : {"", "abc", "0", "-3"}) {
     window.setText(control::编辑框1, interval);
     int before = checks();
     now += 1;
-    onCheckTimer(*globals);
+    tick();
     EXPECT_EQ(checks(), before + 1) << interval;
   }
 }

@@ -48,24 +48,42 @@ void showProgress(Globals& g, Progress progress) {
   g.window->setProgress(control::进度条1, position);
 }
 
-// Window thread: the end of the transfer, whatever its outcome.
-void finishDownload(Globals& g) {
+// Window thread: the package's 下载 button goes back to its own text.
+void endDownloadJob(Globals& g) {
+  if (g.downloadingPackage) {
+    g.window->setText(packageInfo(*g.downloadingPackage).downloadButton, kDownloadButtonText);
+  }
+  g.downloadingPackage.reset();
+  g.downloadBusy = 0;
+}
+
+// Window thread: the end of the transfer, whatever its outcome. The update check that
+// follows hashes the archive on its own thread and then tells what the download left.
+void finishDownload(Globals& g, std::string failureText) {
   // The controller releases the task right after its final event; wait for that so a new
   // download can start as soon as this returns.
   g.downloadObject->waitUntilIdle(std::chrono::seconds(5));
   joinDownloadStarter(g);
-  g.downloadBusy = 0;
-  computeLocalDigests(g);
-  checkForUpdates(g);
+  if (g.downloadingPackage)
+    g.finishedDownload = FinishedDownload{*g.downloadingPackage, failureText};
+  endDownloadJob(g);
+  startUpdateCheck(g, true);
   resetProgressDisplay(g);
 }
 
 // Window thread: the engine refused the task, so no event will ever end this job.
 void abandonDownload(Globals& g) {
   joinDownloadStarter(g);
-  g.downloadBusy = 0;
+  endDownloadJob(g);
   resetProgressDisplay(g);
   g.window->messageBox(kDownloadCannotStart, BoxOwner::MainWindow);
+}
+
+// Controller thread, inside the final event: what the status line should say about a
+// download that did not deliver its whole file (empty when it did).
+std::string failureText(Download& download) {
+  (void)download;
+  return std::string();
 }
 
 // Controller thread (and worker thread for code 18): turns engine events into window work.
@@ -80,7 +98,8 @@ int32_t onTaskEvent(Globals& g, int32_t code) {
     Progress progress = readProgress(*g.downloadObject);
     window->postToWindowThread([&g, progress] { showProgress(g, progress); });
   } else if (code == 4) {
-    window->postToWindowThread([&g] { finishDownload(g); });
+    window->postToWindowThread(
+        [&g, text = failureText(*g.downloadObject)] { finishDownload(g, text); });
   }
   return 0;
 }
@@ -108,7 +127,10 @@ void joinDownloadStarter(Globals& g) {
 }
 
 void startPackageDownload(Globals& g, const PackageInfo& package) {
-  if (g.downloadBusy != 0) return;
+  if (g.downloadBusy != 0) {
+    if (g.downloadingPackage == package.id) stopPackageDownload(g);
+    return;
+  }
   g.downloadBusy = 1;
   const PackageEntry& entry = g.package(package.id).manifest;
   if (entry.url.empty()) {
@@ -118,12 +140,22 @@ void startPackageDownload(Globals& g, const PackageInfo& package) {
   }
   g.downloadTargetPath = g.programDir + package.archive;
   deleteFile(g.downloadTargetPath);  // a file that stays is met by the same-name question
+  g.window->setEnabled(package.installButton, false);  // its archive is gone
   g.downloadUrl = entry.url;
+  g.downloadingPackage = package.id;
   joinDownloadStarter(g);
   g.downloadStarter = std::thread([&g, param = fillTaskParams(g)] {
     if (!g.downloadObject->start(param)) g.window->postToWindowThread([&g] { abandonDownload(g); });
   });
   showDownloadStatus(g, package.downloadingText);
+  g.window->setText(package.downloadButton, kStopButtonText);
+}
+
+void stopPackageDownload(Globals& g) {
+  // Download::stop waits for the connections (up to the exit wait), so it runs on the
+  // starter thread; the task's final event then ends the job as usual.
+  joinDownloadStarter(g);
+  g.downloadStarter = std::thread([&g] { g.downloadObject->stop(); });
 }
 
 void showDownloadStatus(Globals& g, const char* text) {

@@ -17,9 +17,16 @@ struct Globals;
 
 // Text of the message shown when the engine refuses to start a transfer.
 inline constexpr const char kDownloadCannotStart[] = "下载无法开始";
+// A package's 下载 button reads kStopButtonText while its download runs.
+inline constexpr const char kDownloadButtonText[] = "下载";
+inline constexpr const char kStopButtonText[] = "停止";
 
-// The click on a package's 下载 button.
+// The click on a package's 下载 button: starts its download; while that download runs, stops
+// it. A click on another package's button while one runs does nothing.
 void startPackageDownload(Globals& g, const PackageInfo& package);
+// Stops the running download without waiting on the window thread; its final event ends
+// the job.
+void stopPackageDownload(Globals& g);
 // Shows the progress line with `text` as its status.
 void showDownloadStatus(Globals& g, const char* text);
 // Waits for the starter thread of the last job, if any. Window thread, or shutdown.

@@ -39,7 +39,8 @@ struct Line {
 
 std::vector<Line> splitLines(std::string_view text) {
   std::vector<Line> lines;
-  size_t begin = 0;
+  // A UTF-8 byte-order mark belongs to no line; a write keeps it where it is.
+  size_t begin = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   while (begin < text.size()) {
     size_t newline = text.find('\n', begin);
     size_t end = newline == std::string_view::npos ? text.size() : newline + 1;
@@ -105,6 +106,9 @@ std::string readValue(std::string_view text, std::string_view section, std::stri
     value = content.substr(content.find('=') + 1);
   }
   value = trimBlanks(value);
+  if (where.keyLine && value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);  // one pair of quotes around a value is dropped
+  }
   if (value.size() > kIniValueLimit) value = value.substr(0, kIniValueLimit);
   return std::string(value);
 }

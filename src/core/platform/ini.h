@@ -3,7 +3,9 @@
 //
 // Section and key names match without regard to ASCII letter case; blanks around names and
 // values are dropped; a missing file, section or key reads as the caller's default; a value
-// is cut to its first kIniValueLimit bytes. Leading characters with codes up to 32 are
+// is cut to its first kIniValueLimit bytes; one pair of double quotes around a stored value
+// is dropped; a UTF-8 byte-order mark at the start of the text is skipped (and kept by a
+// write). Leading characters with codes up to 32 are
 // skipped in the file name, section and key; when one of them is then empty a read returns
 // the empty text and touches nothing, and a write fails. A write replaces an existing value
 // in place and creates the file and the section when they are missing.

@@ -29,6 +29,9 @@ void initGlobals(std::unique_ptr<Globals>& table) {
 void freeGlobals(std::unique_ptr<Globals>& table) {
   if (!table) return;
   Globals& g = *table;
+  g.checkCancel = true;  // the check's fetch ends within about a second
+  if (g.checkThread.joinable()) g.checkThread.join();
+  g.checkRunning = false;
   if (g.downloadStarter.joinable()) g.downloadStarter.join();  // it starts the download
   // A running download is stopped, and its threads are waited for, before anything else
   // goes, so no late event meets freed state.

@@ -14,9 +14,11 @@
 // - `clock`, `programDirectorySource` and the manifest settings are set before the window
 //   opens and only read afterwards.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -29,6 +31,13 @@ class Window;
 struct PackageEntry {
   std::string url;  // archive URL from the manifest
   std::string md5;  // published digest, 32 lowercase hex digits in a well-formed manifest
+};
+
+// A download that ended, kept until the next update check has hashed its archive; then the
+// check shows failureText, or says that the new archive does not match the manifest.
+struct FinishedDownload {
+  PackageId id;
+  std::string failureText;  // empty when every byte arrived
 };
 
 // What the program knows of one package: the manifest's entry and the local archive's digest.
@@ -60,6 +69,15 @@ struct Globals {
   std::function<std::string()> programDirectorySource;
   long manifestConnectTimeoutMs = 60000;  // manifest fetch: connection limit
   long manifestIdleTimeoutMs = 30000;     // manifest fetch: longest silence
+  long manifestTotalTimeoutMs = 60000;    // manifest fetch: the whole of it
+
+  // The update check running on its own thread (window thread, but checkCancel).
+  std::thread checkThread;
+  std::atomic<bool> checkCancel{false};
+  bool checkRunning = false;
+  bool checkAgain = false;  // one more check once the running one ends
+  std::optional<FinishedDownload> finishedDownload;
+  std::optional<PackageId> downloadingPackage;  // the package of the running download
 
   PackageState& package(PackageId id) { return packages[indexOf(id)]; }
   const PackageState& package(PackageId id) const { return packages[indexOf(id)]; }

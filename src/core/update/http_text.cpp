@@ -22,6 +22,12 @@ size_t appendBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Called by libcurl at least once a second; a non-zero answer aborts the transfer.
+int checkCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed) ? 1 : 0;
+}
+
 void initialiseOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -29,7 +35,8 @@ void initialiseOnce() {
 
 }  // namespace
 
-std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts) {
+std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts,
+                         const std::atomic<bool>* cancel) {
   std::string body;
   std::string target = url.substr(0, url.find('#'));
   if (target.empty()) return body;
@@ -56,7 +63,11 @@ std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeout
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeouts.idleMs + 999) / 1000));
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeouts.totalMs);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkCancel);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel));
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
   curl_easy_perform(h);  // whatever arrived is the result, complete or not

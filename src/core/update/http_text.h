@@ -6,15 +6,19 @@
 // of the environment and supports https. The status code is not examined: an error page's
 // body is returned like any other. On any failure the bytes read so far are returned (empty
 // when nothing arrived); nothing is reported. Runs on the caller's thread; safe to call from
-// several threads at once.
+// several threads at once. A set `cancel` flag (read from another thread) ends the fetch
+// within about a second.
+#include <atomic>
 #include <string>
 
 struct HttpTextTimeouts {
   long connectMs = 60000;  // to establish the connection
   long idleMs = 30000;     // longest time without a byte before giving up
+  long totalMs = 60000;    // the whole fetch, however slowly the bytes come
 };
 
 // Bodies larger than this are cut here, so a hostile server cannot exhaust memory.
 inline constexpr size_t kHttpTextLimit = 64 * 1024 * 1024;
 
-std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts = {});
+std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts = {},
+                         const std::atomic<bool>* cancel = nullptr);

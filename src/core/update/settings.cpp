@@ -32,8 +32,7 @@ void onMainWindowCreated(Globals& g) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   g.programDir = dir == "/" ? dir : dir + "/";
   g.processorCount = processorCount();
-  computeLocalDigests(g);
-  checkForUpdates(g);
+  startUpdateCheck(g);  // hashes and fetches on its own thread; the window paints meanwhile
   std::string path = settingsPath(g);
   if (iniRead(path, "Download", "Auto", "0") == "1")
     g.window->setChecked(control::选择框_检查更新, true);
@@ -60,6 +59,6 @@ void onCheckTimer(Globals& g) {
       static_cast<double>(leadingNumber(g.window->text(control::编辑框1).c_str())) * 3600000.0;
   if (elapsed - interval > 0.0000001) {
     g.lastCheckTick = now;
-    checkForUpdates(g);
+    startUpdateCheck(g);
   }
 }

@@ -7,13 +7,14 @@ struct Globals;
 inline constexpr const char kSettingsFile[] = "Config.ini";
 inline constexpr int kCheckTimerPeriodMs = 5000;  // any period well below an hour serves
 
-// The window's created event: sets programDir and processorCount, hashes the local archives,
-// runs the update check, restores the settings and restarts the check interval.
+// The window's created event: sets programDir and processorCount, starts the update check
+// (which hashes the local archives on its own thread), restores the settings and restarts
+// the check interval.
 void onMainWindowCreated(Globals& g);
 // The check box's click and the interval box's loss of focus: writes both settings and, when
 // the box is ticked, restarts the check interval.
 void saveAutoCheckSettings(Globals& g);
-// The timer's tick: runs the update check once strictly more than the interval has passed.
+// The timer's tick: starts the update check once strictly more than the interval has passed.
 void onCheckTimer(Globals& g);
 
 // The leading decimal number of a text ("12h" gives 12); 0 without one.

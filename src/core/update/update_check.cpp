@@ -1,7 +1,5 @@
 #include "update/update_check.h"
 
-#include <memory>
-
 #include "platform/codepage.h"
 #include "platform/ini.h"
 #include "platform/md5.h"
@@ -9,35 +7,15 @@
 #include "shell/globals.h"
 #include "shell/packages.h"
 #include "shell/window.h"
-#include "update/http_text.h"
 
 namespace {
 
 constexpr Rgb kNewColor{255, 0, 0};
 constexpr Rgb kCurrentColor{0, 255, 0};
 
-}  // namespace
-
-void computeLocalDigests(Globals& g) {
-  for (const PackageInfo& row : packageTable()) {
-    g.package(row.id).localMd5 = md5OfFile(g.programDir + row.archive);
-  }
-  for (const PackageInfo& row : packageTable()) {
-    if (g.package(row.id).localMd5 != kEmptyMd5) g.window->setEnabled(row.installButton, true);
-  }
-}
-
-std::string manifestText(std::string_view body) {
-  size_t zero = body.find('\0');
-  if (zero != std::string_view::npos) body = body.substr(0, zero);
-  return manifestBodyToUtf8(body);
-}
-
-void checkForUpdates(Globals& g) {
-  computeLocalDigests(g);
-  g.window->setText(control::透明标签1, "");
-  HttpTextTimeouts timeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs};
-  std::string text = manifestText(httpReadText(g.manifestUrl, timeouts));
+// Fills the package table and the marks from the manifest; false (with the reason in the
+// status line) when the check stops early.
+void applyManifest(Globals& g, const std::string& text) {
   if (text.find("反挂") == std::string::npos) {
     g.window->setText(control::透明标签1, "读取远程配置失败");
     return;
@@ -59,6 +37,106 @@ void checkForUpdates(Globals& g) {
     g.window->setText(row.mark, current ? "最新版" : "发现新版");
     g.window->setTextColor(row.mark, current ? kCurrentColor : kNewColor);
   }
+}
+
+// What the last download leaves to say once the check has looked at its archive.
+void reportFinishedDownload(Globals& g) {
+  if (!g.finishedDownload) return;
+  FinishedDownload done = std::move(*g.finishedDownload);
+  g.finishedDownload.reset();
+  const PackageInfo& row = packageInfo(done.id);
+  const PackageState& state = g.package(done.id);
+  std::string text = done.failureText;
+  if (text.empty() && !state.manifest.md5.empty() && state.manifest.md5 != state.localMd5) {
+    text = std::string(row.archive) + " 下载完成, 但MD5与远程配置不符";
+  }
+  if (!text.empty()) g.window->setText(control::透明标签1, text);
+}
+
+void setInstallButtons(Globals& g) {
+  for (const PackageInfo& row : packageTable()) {
+    g.window->setEnabled(row.installButton, g.package(row.id).localMd5 != kEmptyMd5);
+  }
+}
+
+}  // namespace
+
+CheckRequest checkRequestFor(const Globals& g) {
+  return {g.programDir, g.manifestUrl,
+          HttpTextTimeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs,
+                           g.manifestTotalTimeoutMs}};
+}
+
+CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* cancel) {
+  CheckFindings findings;
+  for (const PackageInfo& row : packageTable()) {
+    findings.localMd5[indexOf(row.id)] = md5OfFile(request.programDir + row.archive);
+  }
+  findings.manifest = manifestText(httpReadText(request.manifestUrl, request.timeouts, cancel));
+  return findings;
+}
+
+void applyCheck(Globals& g, const CheckFindings& findings) {
+  for (const PackageInfo& row : packageTable()) {
+    g.package(row.id).localMd5 = findings.localMd5[indexOf(row.id)];
+  }
+  setInstallButtons(g);
+  applyManifest(g, findings.manifest);
+  reportFinishedDownload(g);
+}
+
+void checkForUpdates(Globals& g) {
+  g.window->setText(control::透明标签1, "");
+  applyCheck(g, runCheck(checkRequestFor(g)));
+}
+
+void startUpdateCheck(Globals& g, bool again) {
+  if (g.checkRunning) {
+    g.checkAgain = g.checkAgain || again;
+    return;
+  }
+  if (g.checkThread.joinable()) g.checkThread.join();
+  g.checkRunning = true;
+  g.checkCancel = false;
+  g.window->setText(control::透明标签1, "");
+  g.window->setEnabled(control::按钮_检查更新, false);
+  g.checkThread = std::thread([&g, request = checkRequestFor(g)] {
+    CheckFindings findings = runCheck(request, &g.checkCancel);
+    if (g.checkCancel) return;
+    g.window->postToWindowThread([&g, findings = std::move(findings)] {
+      if (!g.checkRunning) return;  // stopped meanwhile
+      if (g.checkThread.joinable()) g.checkThread.join();
+      g.checkRunning = false;
+      applyCheck(g, findings);
+      g.window->setEnabled(control::按钮_检查更新, true);
+      if (g.checkAgain) {
+        g.checkAgain = false;
+        startUpdateCheck(g);
+      }
+    });
+  });
+}
+
+void stopUpdateCheck(Globals& g) {
+  g.checkCancel = true;
+  if (g.checkThread.joinable()) g.checkThread.join();
+  g.checkRunning = false;
+  g.checkAgain = false;
+}
+
+void computeLocalDigests(Globals& g) {
+  for (const PackageInfo& row : packageTable()) {
+    g.package(row.id).localMd5 = md5OfFile(g.programDir + row.archive);
+  }
+  for (const PackageInfo& row : packageTable()) {
+    if (g.package(row.id).localMd5 != kEmptyMd5) g.window->setEnabled(row.installButton, true);
+  }
+}
+
+std::string manifestText(std::string_view body) {
+  size_t zero = body.find('\0');
+  if (zero != std::string_view::npos) body = body.substr(0, zero);
+  return manifestBodyToUtf8(body);
 }
 
 void resetProgressDisplay(Globals& g) {

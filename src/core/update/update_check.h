@@ -1,18 +1,59 @@
 #pragma once
 // The update check: local archive digests, the vendor's manifest, and the version marks.
-// All procedures run on the window thread and work on the state `g` and its window.
+//
+// A check has two halves. The slow half (hashing the archives, fetching the manifest) runs
+// on any thread and touches no state (runCheck). The quick half (applyCheck) runs on the
+// window thread and fills the package table, the marks, the install buttons and the status
+// line. startUpdateCheck runs the slow half on a worker thread so the window never waits
+// on the network or a large file; checkForUpdates runs both on the calling thread (the
+// command line and tests, which have no window to keep responsive).
+#include <array>
+#include <atomic>
 #include <string>
 #include <string_view>
 
+#include "shell/packages.h"
+#include "update/http_text.h"
+
 struct Globals;
 
-// Hashes the four local archives beside the program and enables the install button of
-// every archive that is present and not empty. Never disables a button.
-void computeLocalDigests(Globals& g);
-// computeLocalDigests, then fetches the manifest from g.manifestUrl, fills the package
-// table and marks each package "发现新版" (red) or "最新版" (green). A failed check says why in
-// 透明标签1 and leaves the marks of the packages it did not reach.
+// What the slow half needs, copied from the state on the window thread.
+struct CheckRequest {
+  std::string programDir;
+  std::string manifestUrl;
+  HttpTextTimeouts timeouts;
+};
+
+// What the slow half found.
+struct CheckFindings {
+  std::array<std::string, kPackageCount> localMd5;  // by PackageId; kEmptyMd5 when missing
+  std::string manifest;  // the manifest text as manifestText gives it; empty when unread
+};
+
+CheckRequest checkRequestFor(const Globals& g);
+// Any thread. A set `cancel` ends the fetch early (the findings are then incomplete).
+CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* cancel = nullptr);
+// Window thread: records the digests, enables the install button of every archive that is
+// present and not empty and disables the others, fills the package table and marks each
+// package "发现新版" (red) or "最新版" (green). A failed check says why in 透明标签1 and leaves
+// the marks of the packages it did not reach. Then shows what the last download left to
+// say, if anything (see Globals::finishedDownload).
+void applyCheck(Globals& g, const CheckFindings& findings);
+
+// Both halves on the calling thread.
 void checkForUpdates(Globals& g);
+// Window thread: clears 透明标签1, disables 检查更新 and runs the slow half on a worker
+// thread; its findings are applied on the window thread, which then enables 检查更新 again.
+// Does nothing while a check runs, except that `again` asks for one more check once the
+// running one ends (a finished download must be hashed anew).
+void startUpdateCheck(Globals& g, bool again = false);
+// Window thread or shutdown: ends a running check's fetch and waits for its thread. Its
+// findings, if already posted, are never applied once the state is gone.
+void stopUpdateCheck(Globals& g);
+
+// Hashes the four local archives beside the program on the calling thread and enables the
+// install button of every archive that is present and not empty. Never disables a button.
+void computeLocalDigests(Globals& g);
 // Clears and hides the progress line (status label, progress bar, speed label).
 void resetProgressDisplay(Globals& g);
 
