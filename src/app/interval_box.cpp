@@ -1,6 +1,8 @@
 #include "interval_box.h"
 
 #include <QLineEdit>
+#include <QProxyStyle>
+#include <QStyleOptionSpinBox>
 #include <algorithm>
 
 #include "update/settings.h"
@@ -8,6 +10,31 @@
 namespace {
 constexpr long kMinimumHours = 1;
 constexpr long kMaximumHours = 48;
+constexpr int kArrowWidth = 9;  // narrow arrows leave room for three digits in 32 pixels
+
+// The application's style with narrower arrow buttons, so the number is never clipped.
+class NarrowArrowStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+
+  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                       const QWidget* widget) const override {
+    if (control != CC_SpinBox) return QProxyStyle::subControlRect(control, option, part, widget);
+    const QRect frame = option->rect.adjusted(1, 1, -1, -1);
+    const int half = frame.height() / 2;
+    const int arrowsLeft = frame.right() - kArrowWidth + 1;
+    switch (part) {
+      case SC_SpinBoxUp:
+        return QRect(arrowsLeft, frame.top(), kArrowWidth, half);
+      case SC_SpinBoxDown:
+        return QRect(arrowsLeft, frame.top() + half, kArrowWidth, frame.height() - half);
+      case SC_SpinBoxEditField:
+        return QRect(frame.left() + 1, frame.top(), arrowsLeft - frame.left() - 1, frame.height());
+      default:
+        return QProxyStyle::subControlRect(control, option, part, widget);
+    }
+  }
+};
 }  // namespace
 
 IntervalBox::IntervalBox(QWidget* parent) : QAbstractSpinBox(parent) {
@@ -17,6 +44,9 @@ IntervalBox::IntervalBox(QWidget* parent) : QAbstractSpinBox(parent) {
   lineEdit()->setTextMargins(0, 0, 0, 0);
   lineEdit()->setContentsMargins(0, 0, 0, 0);
   setContentsMargins(0, 0, 0, 0);
+  auto* style = new NarrowArrowStyle();
+  style->setParent(this);
+  setStyle(style);
 }
 
 QString IntervalBox::text() const {

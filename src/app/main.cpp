@@ -15,6 +15,7 @@
 #include "platform/system_info.h"
 #include "qt_window.h"
 #include "shell/globals.h"
+#include "translations.h"
 #include "update/settings.h"
 
 namespace {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   application.setApplicationDisplayName(QStringLiteral("下载器"));
   application.setFont(QFont(QStringLiteral("Noto Sans CJK SC"), 9));
+  installChineseTranslations();  // without them Qt's own buttons stay in English
   if (::chdir(programDirectory().c_str()) != 0) {
     // Files are always named from programDir, so the working directory is only a courtesy.
   }

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -155,7 +156,24 @@ void MainWindow::showPage(int index) {
   (index == 0 ? 下载页 : 设置页)->raise();
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  const bool rootBox =
+      watched == 编辑框_三端目录 || watched == 编辑框_功能目录 || watched == 编辑框_反挂目录;
+  if (rootBox && event->type() == QEvent::FocusOut) emit rootBoxLeft();
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  emit closing();
+  QWidget::closeEvent(event);
+}
+
 void MainWindow::bindEvents(Globals& g) {
+  for (QPlainTextEdit* box : {编辑框_三端目录, 编辑框_功能目录, 编辑框_反挂目录}) {
+    box->installEventFilter(this);
+  }
+  connect(this, &MainWindow::rootBoxLeft, this, [&g] { saveServerRoots(g); });
+  connect(this, &MainWindow::closing, this, [&g] { saveServerRoots(g); });
   connect(时钟1, &QTimer::timeout, this, [&g] { onCheckTimer(g); });
   connect(选择框_检查更新, &QCheckBox::clicked, this, [&g] { saveAutoCheckSettings(g); });
   connect(编辑框1, &IntervalBox::focusLost, this, [&g] { saveAutoCheckSettings(g); });

@@ -71,6 +71,16 @@ class MainWindow : public QWidget {
   // Starts the periodic-check timer.
   void startCheckTimer();
 
+ signals:
+  // A directory box lost the keyboard focus.
+  void rootBoxLeft();
+  // The window is closing (before it hides).
+  void closing();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void buildDownloadPage();
   void buildSettingsPage();

@@ -15,6 +15,7 @@
 #include "qt_window.h"
 #include "shell/globals.h"
 #include "tour.h"
+#include "translations.h"
 #include "update/settings.h"
 
 int main(int argc, char** argv) {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QDir().mkpath(QString::fromStdString(options.out));
+  installChineseTranslations();
   std::unique_ptr<Globals> globals;
   initGlobals(globals);
   Globals& g = *globals;

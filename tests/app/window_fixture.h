@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,13 +26,17 @@ struct WindowFixture {
   std::unique_ptr<QtWindow> bridge;
   uint64_t now = 1000;
   std::unique_ptr<Globals> globals;
+  std::string manifestUrl;                  // the manifest to read instead of the one on `server`
+  std::function<void(Globals&)> configure;  // runs before the window's created event
 
   // Creates the window and runs its created event, as start-up does.
-  void open(bool bindPackageButtons = true) {
+  // Without `waitForCheck` it returns while the start-up check may still run.
+  void open(bool bindPackageButtons = true, bool waitForCheck = true) {
     if (!server) server = std::make_unique<NginxServer>(site.path());
     initGlobals(globals);
     globals->programDirectorySource = [this] { return program.path(); };
-    globals->manifestUrl = server->url("/xiazaiqi/xiazai.txt");
+    globals->manifestUrl = manifestUrl.empty() ? server->url("/xiazaiqi/xiazai.txt") : manifestUrl;
+    if (configure) configure(*globals);
     globals->clock = [this] { return now; };
     window = std::make_unique<MainWindow>();
     bridge = std::make_unique<QtWindow>(window.get());
@@ -44,7 +49,7 @@ struct WindowFixture {
     window->show();
     onMainWindowCreated(*globals);
     window->startCheckTimer();
-    settle();
+    if (waitForCheck) settle();
   }
 
   // Handles window events until the running update check (if any) has shown its result.

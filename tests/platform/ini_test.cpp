@@ -80,3 +80,26 @@ TEST(IniWrite, FailsWithoutNamesOrWhenTheFolderIsMissing) {
   EXPECT_FALSE(iniWrite(dir.file("missing/x.ini"), "S", "K", "v"));
   EXPECT_FALSE(fileExists(dir.file("x.ini")));
 }
+
+TEST(IniRead, OnePairOfQuotesAroundAValueIsDropped) {
+  const std::string text =
+      "[Download]\r\nTime=\"24\"\r\nMD5 = \"abc\" \r\nTwo=\"\"x\"\"\r\nOne=\"x\r\nIn=a\"b\"\r\n"
+      "Empty=\"\"\r\n";
+  EXPECT_EQ(iniReadText(text, "Download", "Time", ""), "24");
+  EXPECT_EQ(iniReadText(text, "Download", "MD5", ""), "abc");
+  EXPECT_EQ(iniReadText(text, "Download", "Two", ""), "\"x\"");
+  EXPECT_EQ(iniReadText(text, "Download", "One", ""), "\"x");
+  EXPECT_EQ(iniReadText(text, "Download", "In", ""), "a\"b\"");
+  EXPECT_EQ(iniReadText(text, "Download", "Empty", "d"), "");
+  EXPECT_EQ(iniReadText(text, "Download", "Missing", "\"d\""), "\"d\"");  // defaults as given
+}
+
+TEST(IniWrite, AByteOrderMarkIsSkippedAndKeptWithEverythingElse) {
+  TempDir dir;
+  const std::string bom = "\xEF\xBB\xBF";
+  std::string file =
+      dir.write("Config.ini", bom + "[Download]\r\nAuto=1\r\nTime=5\r\n[Other]\r\nk=v\r\n");
+  EXPECT_EQ(iniRead(file, "Download", "Auto", "0"), "1");
+  ASSERT_TRUE(iniWrite(file, "Download", "Time", "7"));
+  EXPECT_EQ(readWholeFile(file), bom + "[Download]\r\nAuto=1\r\nTime=7\r\n[Other]\r\nk=v\r\n");
+}

@@ -150,3 +150,31 @@ TEST(LeadingNumber, ReadsTheLeadingDecimal) {
   EXPECT_EQ(leadingNumber(""), 0);
   EXPECT_EQ(leadingNumber("-2"), -2);
 }
+
+TEST_F(Settings, ServerRootsAreSavedAndRestoredBoxByBox) {
+  created();
+  window.setText(control::编辑框_三端目录, "/srv/a\n/srv/b\n");
+  window.setText(control::编辑框_功能目录, "");
+  window.setText(control::编辑框_反挂目录, "/srv/c\r\n\r\n/srv/d");
+  saveServerRoots(*globals);
+  EXPECT_EQ(iniRead(config(), "Roots", "Server", "?"), "/srv/a|/srv/b");
+  EXPECT_EQ(iniRead(config(), "Roots", "Plugin", "?"), "");
+  EXPECT_EQ(iniRead(config(), "Roots", "AntiCheat", "?"), "/srv/c||/srv/d");
+
+  RecordingWindow next;
+  next.setText(control::编辑框_功能目录, "D:/Mirserver");
+  globals->window = &next;
+  created(next);
+  EXPECT_EQ(next.texts[control::编辑框_三端目录], "/srv/a\n/srv/b");
+  EXPECT_EQ(next.texts[control::编辑框_功能目录], "");
+  EXPECT_EQ(next.texts[control::编辑框_反挂目录], "/srv/c\n\n/srv/d");
+  globals->window = &window;
+}
+
+TEST_F(Settings, WithoutSavedRootsTheBoxesKeepTheirText) {
+  program.write("Config.ini", "[Download]\r\nAuto=0\r\n[Roots]\r\nPlugin=/srv/p\r\n");
+  window.setText(control::编辑框_三端目录, "D:/Mirserver");
+  created();
+  EXPECT_EQ(window.texts[control::编辑框_三端目录], "D:/Mirserver");
+  EXPECT_EQ(window.texts[control::编辑框_功能目录], "/srv/p");
+}

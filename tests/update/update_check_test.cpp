@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/md5.h"
 #include "recording_window.h"
+#include "scripted_server.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "temp_dir.h"
@@ -175,4 +176,58 @@ TEST_F(UpdateCheck, ResetHidesTheProgressLine) {
   EXPECT_FALSE(window.visible[control::标签_每秒速度]);
   EXPECT_FALSE(window.visible[control::进度条1]);
   EXPECT_EQ(window.progress[control::进度条1], 0);
+}
+
+// A manifest server that accepts and never answers.
+void neverAnswers(ScriptedConnection& connection) {
+  connection.readUntil("\r\n\r\n");
+  connection.stall(60000);
+}
+
+// One that sends a byte every 100 ms, fast enough for any idle limit.
+void trickles(ScriptedConnection& connection) {
+  connection.readUntil("\r\n\r\n");
+  connection.send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n");
+  while (!connection.stopping() && connection.send("x")) connection.stall(100);
+}
+
+TEST_F(UpdateCheck, AsyncCheckDisablesItsButtonDropsASecondRequestAndStopsAtOnce) {
+  ScriptedServer silent(neverAnswers);
+  globals->manifestUrl = silent.url("/xiazaiqi/xiazai.txt");
+  window.setEnabled(control::按钮_检查更新, true);
+  startUpdateCheck(*globals);
+  EXPECT_TRUE(globals->checkRunning);
+  EXPECT_FALSE(window.enabled[control::按钮_检查更新]);
+  const size_t calls = window.calls.size();
+  startUpdateCheck(*globals);  // dropped
+  EXPECT_EQ(window.calls.size(), calls);
+  stopUpdateCheck(*globals);  // the fetch is abandoned, the thread joined
+  EXPECT_FALSE(globals->checkRunning);
+  window.runPosted();
+  EXPECT_EQ(window.calls.size(), calls);  // nothing was applied
+}
+
+TEST_F(UpdateCheck, ATricklingManifestEndsAtTheOverallLimit) {
+  ScriptedServer slow(trickles);
+  globals->manifestUrl = slow.url("/xiazaiqi/xiazai.txt");
+  globals->manifestTotalTimeoutMs = 500;
+  startUpdateCheck(*globals);
+  ASSERT_TRUE(
+      window.runPostedUntil([this] { return !globals->checkRunning; }, std::chrono::seconds(20)));
+  EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
+  EXPECT_TRUE(window.enabled[control::按钮_检查更新]);
+}
+
+TEST_F(UpdateCheck, AFinishedDownloadAsksForOneMoreCheckAndItsMismatchIsTold) {
+  publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
+  program.write("三端.zip", "not the published archive");
+  startUpdateCheck(*globals);
+  globals->finishedDownload = FinishedDownload{PackageId::Server, ""};
+  startUpdateCheck(*globals, true);  // runs once the first has ended
+  ASSERT_TRUE(
+      window.runPostedUntil([this] { return !globals->checkRunning && !globals->finishedDownload; },
+                            std::chrono::seconds(20)));
+  EXPECT_EQ(window.texts[control::透明标签1], "三端.zip 下载完成, 但MD5与远程配置不符");
+  EXPECT_TRUE(window.enabled[control::按钮_安装三端]);
+  EXPECT_EQ(window.texts[control::标签1], "发现新版");
 }

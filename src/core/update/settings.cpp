@@ -3,11 +3,13 @@
 #include <cctype>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/ini.h"
 #include "platform/system_info.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
+#include "shell/packages.h"
 #include "shell/window.h"
 #include "update/update_check.h"
 
@@ -15,6 +17,21 @@ namespace {
 
 std::string settingsPath(const Globals& g) {
   return g.programDir + kSettingsFile;
+}
+
+// The lines of a box's text, split at "\r\n" or "\n"; a last line break adds no line.
+std::vector<std::string> splitBoxLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t newline = text.find('\n', begin);
+    size_t end = newline == std::string::npos ? text.size() : newline;
+    size_t contentEnd = end > begin && text[end - 1] == '\r' ? end - 1 : end;
+    lines.push_back(text.substr(begin, contentEnd - begin));
+    if (newline == std::string::npos) break;
+    begin = newline + 1;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -37,7 +54,31 @@ void onMainWindowCreated(Globals& g) {
   if (iniRead(path, "Download", "Auto", "0") == "1")
     g.window->setChecked(control::选择框_检查更新, true);
   g.window->setText(control::编辑框1, iniRead(path, "Download", "Time", "24"));
+  restoreServerRoots(g);
   g.lastCheckTick = g.now();
+}
+
+void saveServerRoots(Globals& g) {
+  std::string path = settingsPath(g);
+  for (const PackageInfo& package : packageTable()) {
+    if (package.directoryBox == nullptr) continue;
+    std::string joined;
+    const std::vector<std::string> lines = splitBoxLines(g.window->text(package.directoryBox));
+    for (size_t k = 0; k < lines.size(); ++k) joined += (k == 0 ? "" : "|") + lines[k];
+    iniWrite(path, kRootsSection, package.alias, joined);  // a failed write is ignored
+  }
+}
+
+void restoreServerRoots(Globals& g) {
+  std::string path = settingsPath(g);
+  const std::string absent("\x01");
+  for (const PackageInfo& package : packageTable()) {
+    if (package.directoryBox == nullptr) continue;
+    std::string saved = iniRead(path, kRootsSection, package.alias, absent);
+    if (saved == absent) continue;
+    for (char& c : saved) c = c == '|' ? '\n' : c;
+    g.window->setText(package.directoryBox, saved);
+  }
 }
 
 void saveAutoCheckSettings(Globals& g) {

@@ -76,13 +76,13 @@ CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* can
   return findings;
 }
 
-void applyCheck(Globals& g, const CheckFindings& findings) {
+void applyCheck(Globals& g, const CheckFindings& findings, bool tellDownload) {
   for (const PackageInfo& row : packageTable()) {
     g.package(row.id).localMd5 = findings.localMd5[indexOf(row.id)];
   }
   setInstallButtons(g);
   applyManifest(g, findings.manifest);
-  reportFinishedDownload(g);
+  if (tellDownload) reportFinishedDownload(g);
 }
 
 void checkForUpdates(Globals& g) {
@@ -107,7 +107,8 @@ void startUpdateCheck(Globals& g, bool again) {
       if (!g.checkRunning) return;  // stopped meanwhile
       if (g.checkThread.joinable()) g.checkThread.join();
       g.checkRunning = false;
-      applyCheck(g, findings);
+      // Findings from before the last download ended are stale for it: the next check tells.
+      applyCheck(g, findings, !g.checkAgain);
       g.window->setEnabled(control::按钮_检查更新, true);
       if (g.checkAgain) {
         g.checkAgain = false;

@@ -36,9 +36,9 @@ CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* can
 // Window thread: records the digests, enables the install button of every archive that is
 // present and not empty and disables the others, fills the package table and marks each
 // package "发现新版" (red) or "最新版" (green). A failed check says why in 透明标签1 and leaves
-// the marks of the packages it did not reach. Then shows what the last download left to
-// say, if anything (see Globals::finishedDownload).
-void applyCheck(Globals& g, const CheckFindings& findings);
+// the marks of the packages it did not reach. Then, with `tellDownload`, shows what the
+// last download left to say, if anything (see Globals::finishedDownload).
+void applyCheck(Globals& g, const CheckFindings& findings, bool tellDownload = true);
 
 // Both halves on the calling thread.
 void checkForUpdates(Globals& g);
