@@ -124,10 +124,11 @@ TaskParam makeParam(const FetchOptions& options, FetchState& state) {
       state.lastError = message;
     }
   };
-  param.statusCallback = [&state](int32_t code, Worker*, int32_t a, int32_t, TransferTask* task) {
-    if (code == kStatusSizeKnown) state.total = a;
-    if (code == kStatusData) state.received += a;
-    if (code == kStatusTaskEnded) {
+  param.statusCallback = [&state](TaskStatus code, Worker*, int32_t a, int32_t,
+                                  TransferTask* task) {
+    if (code == TaskStatus::SizeKnown) state.total = a;
+    if (code == TaskStatus::Data) state.received += a;
+    if (code == TaskStatus::TaskEnded) {
       state.written = bytesWritten(*task);
       state.total = task->totalSize.load();
       state.complete = transferComplete(*task);

@@ -29,20 +29,16 @@ PackageEntry& packageOf(const DownloadRow& row) {
   return *g.toolsPackage;
 }
 
-// Sizes read from a snapshot of the running task, taken on the controller thread while the
-// task is alive.
+// Sizes of the running task, read on the controller thread while the task is alive.
 struct Progress {
   int32_t total = 0;
   int32_t done = 0;
 };
 
 Progress readProgress() {
-  std::vector<uint8_t> bytes;
-  Progress progress;
-  if (globals == nullptr || !globals->downloadObject->snapshot(bytes)) return progress;
-  progress.total = Download::querySnapshot(bytes, 1, 0);
-  progress.done = Download::querySnapshot(bytes, 2, 0);
-  return progress;
+  if (globals == nullptr) return {};
+  DownloadProgress now = globals->downloadObject->progress();
+  return {static_cast<int32_t>(now.total), static_cast<int32_t>(now.received)};
 }
 
 // Window thread: the effect of one data event.
@@ -146,16 +142,16 @@ void runDownloadTask() {
   if (!g.downloadObject->start(p)) window->postToWindowThread(abandonDownload);
 }
 
-int32_t onTaskEvent(int32_t code, Worker*, int32_t, int32_t, TransferTask*) {
-  if (code == 18 || globals == nullptr) return 0;
+int32_t onTaskEvent(TaskStatus code, Worker*, int32_t, int32_t, TransferTask*) {
+  if (code == TaskStatus::NameClash || globals == nullptr) return 0;
   Window* window = globals->window;
-  if (code == 3) {
+  if (code == TaskStatus::SizeKnown) {
     Progress progress = readProgress();
     window->postToWindowThread([total = progress.total] { globals->totalBytes = total; });
-  } else if (code == 16) {
+  } else if (code == TaskStatus::Data) {
     Progress progress = readProgress();
     window->postToWindowThread([progress] { showProgress(progress); });
-  } else if (code == 4) {
+  } else if (code == TaskStatus::TaskEnded) {
     window->postToWindowThread(finishDownload);
   }
   return 0;

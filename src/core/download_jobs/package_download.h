@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "transfer/task_status.h"
+
 class Worker;
 struct TransferTask;
 
@@ -33,7 +35,7 @@ void startPackageDownload(const DownloadRow& row);
 void showDownloadStatus(const char* text);
 // The starter thread's routine: fills the shared task parameters and starts the transfer.
 void runDownloadTask();
-int32_t onTaskEvent(int32_t code, Worker* worker, int32_t a, int32_t b, TransferTask* task);
+int32_t onTaskEvent(TaskStatus code, Worker* worker, int32_t a, int32_t b, TransferTask* task);
 
 // Waits for the starter thread of the last job, if any. Window thread, or shutdown.
 void joinDownloadStarter();

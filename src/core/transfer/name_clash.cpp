@@ -85,7 +85,7 @@ bool settleNameClash(Worker& worker) {
   if (!size) return true;
   int32_t answer = 0;
   if (task.statusCallback) {
-    answer = task.statusCallback(kStatusNameClash, &worker, static_cast<int32_t>(*size),
+    answer = task.statusCallback(TaskStatus::NameClash, &worker, static_cast<int32_t>(*size),
                                  static_cast<int32_t>(task.totalSize.load()), &task);
   }
   switch (answer) {

@@ -45,14 +45,14 @@ bool TransferTask::nameFromServer() const {
   return nameFromServer_;
 }
 
-void TransferTask::postStatus(int32_t code, Worker* worker, int64_t a, int64_t b) {
-  if (code == kStatusData) {
+void TransferTask::postStatus(TaskStatus code, Worker* worker, int64_t a, int64_t b) {
+  if (code == TaskStatus::Data) {
     events.postData(worker, a);
     return;
   }
   TaskEvent event;
   event.code = kEventStatus;
-  event.subCode = code;
+  event.status = code;
   event.worker = worker;
   event.a = a;
   event.b = b;

@@ -65,7 +65,7 @@ int64_t Worker::segmentEnd() const {
 }
 
 void Worker::run() {
-  task.postStatus(kStatusWorkerStarted, this, 0, 0);
+  task.postStatus(TaskStatus::WorkerStarted, this, 0, 0);
   buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);
   finish(work());
 }
@@ -88,7 +88,7 @@ Worker::End Worker::work() {
         return End::Error;
       }
     }
-    task.postStatus(kStatusFirstRange, this, position(), segmentEnd());
+    task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   }
   return receiveSegments(body.length);
 }
@@ -135,9 +135,9 @@ bool Worker::prepareOutputFile() {
 }
 
 void Worker::announceFirstSegment() {
-  task.postStatus(kStatusFirstRange, this, position(), segmentEnd());
+  task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   if (!task.sizeReported.exchange(true)) {
-    task.postStatus(kStatusSizeKnown, this, task.totalSize.load(), 0);
+    task.postStatus(TaskStatus::SizeKnown, this, task.totalSize.load(), 0);
   }
   int32_t further = task.segments.count() - 1;
   for (int32_t i = 0; i < further; ++i) {
@@ -154,7 +154,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     if (length == 0) return;
     received_.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
     task.bytesReceived.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
-    task.postStatus(kStatusData, this, static_cast<int64_t>(length), 0);
+    task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(length), 0);
     buffered = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(length), segmentEnd() - position()));
   };
@@ -181,7 +181,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
     Step opened = open(false, body);
     if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
-    task.postStatus(kStatusNextRange, this, position(), segmentEnd());
+    task.postStatus(TaskStatus::NextRange, this, position(), segmentEnd());
     takeBody(body.length);
   }
 }
@@ -197,7 +197,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   ReceiveResult got =
       receiveWithTimeout(dataSocket.get(), buffer_.get() + buffered, request, *this, this);
   if (got.received > 0) {
-    task.postStatus(kStatusData, this, static_cast<int64_t>(got.received), 0);
+    task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(got.received), 0);
     buffered += got.received;
     paceReceive(got.received);
   }
@@ -218,7 +218,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   if (body.length > 0) {
     received_.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
     task.bytesReceived.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
-    task.postStatus(kStatusData, this, static_cast<int64_t>(body.length), 0);
+    task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(body.length), 0);
     buffered = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(body.length), segmentEnd() - position()));
   }
@@ -273,7 +273,8 @@ void Worker::finish(End end) {
   buffer_.reset();
   int32_t index = segmentIndex();
   int64_t reached = index < 0 ? 0 : position();
-  task.postStatus(end == End::Normal ? kStatusWorkerDone : kStatusWorkerFailed, this, reached, 0);
+  task.postStatus(end == End::Normal ? TaskStatus::WorkerDone : TaskStatus::WorkerFailed, this,
+                  reached, 0);
   task.segments.release(index);
   runFlag_.store(-1, std::memory_order_release);
   bool last;
