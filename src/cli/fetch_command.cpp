@@ -38,11 +38,7 @@ struct FetchOptions {
 struct FetchState {
   std::atomic<int64_t> total{-1};
   std::atomic<int64_t> received{0};
-  std::atomic<bool> ended{false};
-  std::atomic<bool> complete{false};
   std::atomic<int64_t> written{0};
-  std::mutex errorMutex;
-  std::string lastError;
 };
 
 bool parseCount(const std::string& text, int32_t& value, int32_t least) {
@@ -112,18 +108,13 @@ TaskParam makeParam(const FetchOptions& options, FetchState& state) {
   bool printLog = options.log;
   // Nothing this command prints may show the URL's password.
   std::string password = urlPassword(options.url);
-  param.logCallback = [&state, printLog, password](Worker*, const std::string& timeText,
-                                                   const std::string& line, int32_t level,
-                                                   TransferTask*) {
-    std::string message = masked(line, password);
-    if (printLog) {
+  if (printLog) {
+    param.logCallback = [password](Worker*, const std::string& timeText, const std::string& line,
+                                   int32_t level, TransferTask*) {
+      std::string message = masked(line, password);
       std::fprintf(stderr, "[%d] %s %s\n", level, timeText.c_str(), message.c_str());
-    }
-    if (level == kLogError) {
-      std::lock_guard lock(state.errorMutex);
-      state.lastError = message;
-    }
-  };
+    };
+  }
   param.statusCallback = [&state](TaskStatus code, Worker*, int32_t a, int32_t,
                                   TransferTask* task) {
     if (code == TaskStatus::SizeKnown) state.total = a;
@@ -131,8 +122,6 @@ TaskParam makeParam(const FetchOptions& options, FetchState& state) {
     if (code == TaskStatus::TaskEnded) {
       state.written = bytesWritten(*task);
       state.total = task->totalSize.load();
-      state.complete = transferComplete(*task);
-      state.ended = true;
     }
     return 0;
   };
@@ -194,14 +183,10 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
     showProgress(state, lastBytes, lastTick);
     std::fputc('\n', stderr);
   }
-  if (state.complete) return kExitComplete;
-  std::string error;
-  {
-    std::lock_guard lock(state.errorMutex);
-    error = state.lastError;
-  }
-  std::fprintf(stderr, "%s (%lld of %lld bytes written)\n",
-               error.empty() ? "下载未完成" : error.c_str(),
+  TaskOutcome outcome = download.outcome();
+  if (outcome.ending == TaskEnding::Complete) return kExitComplete;
+  std::string error = masked(outcome.message, urlPassword(options->url));
+  std::fprintf(stderr, "%s (%lld of %lld bytes written)\n", error.c_str(),
                static_cast<long long>(state.written.load()),
                static_cast<long long>(std::max<int64_t>(state.total.load(), 0)));
   return kExitFailed;

@@ -86,6 +86,11 @@ DownloadProgress Download::progress() {
   return {task_->totalSize.load(), bytesWritten(*task_)};
 }
 
+TaskOutcome Download::outcome() {
+  std::lock_guard lock(mutex_);
+  return attached_ != nullptr ? attached_->outcome() : lastOutcome_;
+}
+
 void Download::stop() {
   std::lock_guard lock(mutex_);
   if (task_ == nullptr || task_->running.load() == 0 || task_->stopping.load() != 0) return;
@@ -102,6 +107,9 @@ bool Download::waitUntilIdle(std::chrono::milliseconds limit) {
 void Download::taskReleased(TransferTask& task) {
   std::lock_guard lock(mutex_);
   if (task_ == &task) task_ = nullptr;
-  if (attached_ == &task) attached_ = nullptr;
+  if (attached_ == &task) {
+    attached_ = nullptr;
+    lastOutcome_ = task.outcome();
+  }
   idle_.notify_all();
 }

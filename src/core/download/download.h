@@ -5,9 +5,9 @@
 // callback on its controller thread (except the destructor). The object holds a lock while
 // an operation uses the task, so the task cannot be freed under it.
 //
-// End of a task: the final status call (code 4) carries the total size, or the bytes written
-// when the task was stopped. Whether every byte of the file was written is told inside that
-// call by transferComplete(*task) and bytesWritten(*task) (transfer/transfer_task.h).
+// End of a task: the final status call (TaskEnded) carries the total size, or the bytes
+// written when the task was stopped. How the task ended (complete, stopped, failed and why) is
+// told by outcome(), valid inside that call and after it.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "transfer/engine_tuning.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_owner.h"
 #include "transfer/task_param.h"
 
@@ -60,6 +61,9 @@ class Download : private TaskOwner {
                                int32_t index);
   // The running task's sizes; zeros when idle or once stopped.
   DownloadProgress progress();
+  // How the last task ended: valid inside its final TaskEnded call and after it. Before any
+  // task has ended: Failed, no kind, no message.
+  TaskOutcome outcome();
   // Tells the running task to stop; returns after at most the task's exit wait.
   void stop();
   // Waits until no task is attached (its final code-4 call has returned and the task was
@@ -73,4 +77,5 @@ class Download : private TaskOwner {
   std::condition_variable idle_;
   TransferTask* task_ = nullptr;      // the running task; null once stopped
   TransferTask* attached_ = nullptr;  // the task holding the back-reference until released
+  TaskOutcome lastOutcome_;           // of the last task released
 };

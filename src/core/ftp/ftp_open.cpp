@@ -35,7 +35,7 @@ int32_t FtpLayer::openControl(FtpControl& control, const FtpSettings& settings, 
     if (!isDottedIpv4(address)) {
       control.log(kLogProgress, formatText("正在解析域名 [%s]", settings.host.c_str()));
       if (!resolveHostName(settings.host, address)) {
-        control.log(kLogError, formatText("解析域名 [%s]出错", settings.host.c_str()));
+        control.fail(FailureKind::Network, formatText("解析域名 [%s]出错", settings.host.c_str()));
         return kOpenPermanent;
       }
     }
@@ -60,7 +60,7 @@ int32_t FtpLayer::querySize(FtpControl& control, const FtpSettings& settings, in
   int32_t code = ftpCommand(control, command, reply);
   if (code <= 0) return kOpenTransient;  // the control connection broke
   if (code == 550) {
-    control.log(kLogError, "文件不存在");
+    control.fail(FailureKind::ServerReply, "文件不存在");
     return kOpenPermanent;
   }
   if (code != 213) return kOpenPermanent;
@@ -125,7 +125,7 @@ int32_t FtpLayer::ftpOpenSegment(Worker& worker) {
   bool supported = false;
   if (probeRestart(control, supported) <= 0) return kOpenTransient;
   if (!supported) {
-    control.log(kLogError, "该站点不支持断点续传");
+    control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
     return kOpenPermanent;
   }
   FtpDataPlan plan = dataPlan(settings, serverAddress());
@@ -138,7 +138,7 @@ int32_t FtpLayer::ftpOpenSegment(Worker& worker) {
   if (code <= 0) return kOpenTransient;
   // Without the offset the server would send the file from its start into this segment.
   if (code != 350) {
-    control.log(kLogError, "该站点不支持断点续传");
+    control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
     return kOpenPermanent;
   }
   return ftpRetrieve(control, plan);

@@ -182,6 +182,11 @@ void runController(TransferTask* task) {
     final = bytesWritten(*task);
     task->bytesReceived.store(final);
   }
+  if (transferComplete(*task)) {
+    task->settleOutcome(TaskEnding::Complete);
+  } else {
+    task->settleOutcome(task->stopRequested() ? TaskEnding::Stopped : TaskEnding::Failed);
+  }
   if (task->statusCallback) {
     task->statusCallback(TaskStatus::TaskEnded, nullptr, static_cast<int32_t>(final), 0, task);
   }

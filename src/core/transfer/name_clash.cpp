@@ -35,7 +35,10 @@ bool renameAutomatically(Worker& worker) {
   std::string path = task.localPath();
   for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
     std::optional<std::string> next = nextAutomaticName(path);
-    if (!next) return false;
+    if (!next) {
+      worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 无法自动更名");
+      return false;
+    }
     path = *next;
     if (!existingSize(path)) {
       task.setLocalPath(path);
@@ -44,7 +47,7 @@ bool renameAutomatically(Worker& worker) {
       return true;
     }
   }
-  engineLog(task, &worker, kLogError, "发现同名文件，超过系统自动更名次数");
+  engineFailure(worker, FailureKind::LocalFile, "发现同名文件，超过系统自动更名次数");
   return false;
 }
 
@@ -93,12 +96,14 @@ bool settleNameClash(Worker& worker) {
       return renameAutomatically(worker);
     case 1:
       engineLog(task, &worker, kLogProgress, "发现同名文件, 用户选择放弃下载");
+      worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 用户选择放弃下载");
       return false;
     case 2:
       engineLog(task, &worker, kLogProgress,
                 formatText("发现同名文件, 用户更名为%s", task.localPath().c_str()));
       return true;
     default:
+      worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 放弃下载");
       return false;
   }
 }

@@ -64,6 +64,28 @@ void TransferTask::wakeSleepers() {
   stopSignal.notify_all();
 }
 
+void TransferTask::recordFailure(FailureKind kind, std::string message) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.kind = kind;
+  outcome_.message = std::move(message);
+}
+
+void TransferTask::settleOutcome(TaskEnding ending) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.ending = ending;
+  if (ending != TaskEnding::Failed) {
+    outcome_.kind = FailureKind::None;
+    outcome_.message.clear();
+  } else if (outcome_.message.empty()) {
+    outcome_.message = "下载未完成";
+  }
+}
+
+TaskOutcome TransferTask::outcome() const {
+  std::lock_guard lock(outcomeMutex_);
+  return outcome_;
+}
+
 TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
                                 std::unique_ptr<ProtocolLayer> layer, const EngineTuning& tuning,
                                 TaskOwner* owner) {

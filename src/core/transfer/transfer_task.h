@@ -24,6 +24,7 @@
 #include "transfer/output_file.h"
 #include "transfer/protocol.h"
 #include "transfer/segment_table.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_owner.h"
 #include "transfer/task_param.h"
 #include "transfer/task_status.h"
@@ -105,7 +106,16 @@ struct TransferTask {
   // Wakes every sleeping worker.
   void wakeSleepers();
 
+  // A worker ended with this failure (any worker thread); the last one recorded names the
+  // task's failure.
+  void recordFailure(FailureKind kind, std::string message);
+  // Called once by the controller before the final status call: how the task ended.
+  void settleOutcome(TaskEnding ending);
+  TaskOutcome outcome() const;
+
  private:
+  mutable std::mutex outcomeMutex_;
+  TaskOutcome outcome_;
   mutable std::mutex pathMutex_;
   std::string localPath_;
   bool nameFromServer_ = false;

@@ -54,6 +54,11 @@ void Worker::countReceived(size_t bytes) {
   task.receivedSinceTake.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
 }
 
+void Worker::noteFailure(FailureKind kind, std::string message) {
+  failureKind_ = kind;
+  failure_ = std::move(message);
+}
+
 int64_t Worker::position() const {
   int32_t index = segmentIndex();
   return index < 0 ? -1 : task.segments.at(index).position();
@@ -83,8 +88,8 @@ Worker::End Worker::work() {
     if (!task.output.isOpen() && task.resuming) {
       std::string path = task.localPath();
       if (!task.output.openExisting(path, task.totalSize.load())) {
-        engineLog(task, this, kLogError,
-                  formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
+        engineFailure(*this, FailureKind::LocalFile,
+                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
         return End::Error;
       }
     }
@@ -98,7 +103,10 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
     body.length = 0;
     int32_t result =
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
-    if (result == kOpenReady) return Step::Go;
+    if (result == kOpenReady) {
+      noteFailure(FailureKind::None, std::string());
+      return Step::Go;
+    }
     closeConnections();
     if (result != kOpenTransient) return Step::Failed;
     Step retry = retryAfterFailure();
@@ -121,14 +129,14 @@ bool Worker::prepareOutputFile() {
   if (!path.empty() && path.back() == '/' && !task.nameFromServer()) {
     std::string name = fileNameFromUrlPath(task.protocol->pathForFileName());
     if (!isUsableFileName(name) || !task.setLocalPath(path + name)) {
-      engineLog(task, this, kLogError, kCreateFileFailed);
+      engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
       return false;
     }
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
   if (!task.output.create(task.localPath(), task.totalSize.load())) {
-    engineLog(task, this, kLogError, kCreateFileFailed);
+    engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
     return false;
   }
   return true;
@@ -207,7 +215,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
     return Step::Go;
   }
   if (stopRequested()) return Step::Stopped;
-  engineLog(task, this, kLogError, errorText(got.code));
+  engineFailure(*this, FailureKind::Network, errorText(got.code));
   closeConnections();
   if (!flush(buffered)) return Step::Failed;
   Step retry = retryAfterFailure();
@@ -276,6 +284,7 @@ void Worker::finish(End end) {
   task.postStatus(end == End::Normal ? TaskStatus::WorkerDone : TaskStatus::WorkerFailed, this,
                   reached, 0);
   task.segments.release(index);
+  if (end == End::Error) task.recordFailure(failureKind_, failure_);
   runFlag_.store(-1, std::memory_order_release);
   bool last;
   {
