@@ -4,17 +4,20 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "command_table.h"
 #include "commands.h"
 #include "download/download.h"
+#include "download/speed_text.h"
 #include "platform/clock.h"
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 
@@ -22,7 +25,6 @@ namespace {
 
 constexpr int kExitComplete = 0;
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 struct FetchOptions {
   std::string url;
@@ -42,8 +44,10 @@ struct FetchState {
 };
 
 bool parseCount(const std::string& text, int32_t& value, int32_t least) {
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() && value >= least;
+  std::optional<int64_t> number = parseDecimal(text);
+  if (!number || *number < least || *number > std::numeric_limits<int32_t>::max()) return false;
+  value = static_cast<int32_t>(*number);
+  return true;
 }
 
 std::optional<FetchOptions> parseOptions(const std::vector<std::string>& arguments) {
@@ -128,18 +132,6 @@ TaskParam makeParam(const FetchOptions& options, FetchState& state) {
   return param;
 }
 
-std::string speedText(double bytesPerSecond) {
-  const char* units[] = {"B/s", "KB/s", "MB/s", "GB/s"};
-  int unit = 0;
-  while (bytesPerSecond >= 1024 && unit < 3) {
-    bytesPerSecond /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f %s", bytesPerSecond, units[unit]);
-  return text;
-}
-
 void showProgress(const FetchState& state, int64_t& lastBytes, uint64_t& lastTick) {
   uint64_t now = monotonicMilliseconds();
   int64_t bytes = state.received.load();
@@ -159,13 +151,7 @@ void showProgress(const FetchState& state, int64_t& lastBytes, uint64_t& lastTic
 
 int runFetchCommand(const std::vector<std::string>& arguments) {
   std::optional<FetchOptions> options = parseOptions(arguments);
-  if (!options) {
-    std::fprintf(stderr,
-                 "usage: downloader-cli fetch URL PATH [--connections N] "
-                 "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] "
-                 "[--log]\n");
-    return kExitUsage;
-  }
+  if (!options) return commandUsageError("fetch", "wrong arguments");
   FetchState state;
   Download download;
   if (!download.start(makeParam(*options, state))) {

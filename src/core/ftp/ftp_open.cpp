@@ -5,22 +5,12 @@
 #include "ftp/ftp_layer.h"
 #include "ftp/ftp_login.h"
 #include "net/socket_io.h"
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 #include "transfer/worker.h"
 
 namespace {
-
-// The decimal at `from` in `text`: one to eighteen digits; -1 when there are none.
-int64_t decimalAt(const std::string& text, size_t from) {
-  int64_t value = 0;
-  size_t digits = 0;
-  for (size_t i = from; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (++digits > 18) return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  return digits == 0 ? -1 : value;
-}
 
 bool namesRestart(const std::string& text) {
   return text.find("Restart") != std::string::npos || text.find("restart") != std::string::npos;
@@ -65,7 +55,11 @@ int32_t FtpLayer::querySize(FtpControl& control, const FtpSettings& settings, in
   }
   if (code != 213) return kOpenPermanent;
   size_t at = reply.text.find("213");
-  size = at == std::string::npos ? -1 : decimalAt(reply.text, at + 4);
+  std::optional<LeadingDecimal> number;
+  if (at != std::string::npos && at + 4 <= reply.text.size()) {
+    number = leadingDecimal(std::string_view(reply.text).substr(at + 4));
+  }
+  size = number ? number->value : -1;
   return size < 0 ? kOpenPermanent : kOpenReady;
 }
 

@@ -6,6 +6,7 @@
 
 #include "http/http_request.h"
 #include "net/socket_io.h"
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 #include "transfer/worker.h"
@@ -34,6 +35,11 @@ struct Target {
   uint16_t port = 0;
 };
 
+// The port written after the colon at `colon`: its digits modulo 65536, 0 without digits.
+uint16_t portAfter(std::string_view hostText, size_t colon) {
+  return static_cast<uint16_t>(leadingDecimalModulo(hostText.substr(colon + 1), 65536).value_or(0));
+}
+
 // Resolves the proxy or the server of `settings`. False (logged) when the name is unknown.
 bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) {
   TransferTask& task = worker.task;
@@ -43,9 +49,7 @@ bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) 
     size_t colon = proxy.rfind(':');
     name = proxy.substr(0, colon);
     target.port = 80;
-    if (colon != std::string::npos) {
-      target.port = static_cast<uint16_t>(std::strtoul(proxy.c_str() + colon + 1, nullptr, 10));
-    }
+    if (colon != std::string::npos) target.port = portAfter(proxy, colon);
     if (isDottedIpv4(name)) {
       target.address = name;
       return true;
@@ -63,10 +67,7 @@ bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) 
   }
   size_t colon = settings.hostText.find(':');
   name = settings.hostText.substr(0, colon);
-  if (colon != std::string::npos) {
-    target.port =
-        static_cast<uint16_t>(std::strtoul(settings.hostText.c_str() + colon + 1, nullptr, 10));
-  }
+  if (colon != std::string::npos) target.port = portAfter(settings.hostText, colon);
   if (isDottedIpv4(name)) {
     target.address = name;
     return true;

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/engine_tuning.h"
 #include "transfer/transfer_task.h"
@@ -20,14 +21,10 @@ std::optional<int64_t> existingSize(const std::string& path) {
 // k+1 for the one or two characters of k; the same text when k reads as 0 or is no number;
 // nothing when k+1 passes 99.
 std::optional<std::string> nextCounter(std::string_view k) {
-  int value = 0;
-  for (char c : k) {
-    if (c < '0' || c > '9') return std::string(k);
-    value = value * 10 + (c - '0');
-  }
-  if (value == 0) return std::string(k);
-  if (value + 1 > kRenameAttempts) return std::nullopt;
-  return std::to_string(value + 1);
+  std::optional<int64_t> value = parseDecimal(k);
+  if (!value || *value == 0) return std::string(k);
+  if (*value + 1 > kRenameAttempts) return std::nullopt;
+  return std::to_string(*value + 1);
 }
 
 bool renameAutomatically(Worker& worker) {
