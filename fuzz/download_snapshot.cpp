@@ -9,10 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
-  int32_t count = Download::querySnapshot(bytes, 3, 0);
+  int32_t count = Download::querySnapshot(bytes, SnapshotQuery::SegmentCount, 0);
   for (int32_t kind = 0; kind <= 7; ++kind) {
     for (int32_t index : {-1, 0, 1, 2, count, count + 1}) {
-      Download::querySnapshot(bytes, kind, index);
+      Download::querySnapshot(bytes, static_cast<SnapshotQuery>(kind), index);
     }
   }
   std::optional<SnapshotContent> content = decodeSnapshot(data, size);
@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!again) return 0;  // texts shared by two slots may not fit once laid out apart
   if (again->size() > kSnapshotLimit) __builtin_trap();
   for (int32_t kind = 1; kind <= 6; ++kind) {
-    if (Download::querySnapshot(*again, kind, 1) != Download::querySnapshot(bytes, kind, 1)) {
+    auto query = static_cast<SnapshotQuery>(kind);
+    if (Download::querySnapshot(*again, query, 1) != Download::querySnapshot(bytes, query, 1)) {
       __builtin_trap();
     }
   }

@@ -4,17 +4,20 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "command_table.h"
 #include "commands.h"
 #include "download/download.h"
+#include "download/speed_text.h"
 #include "platform/clock.h"
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 
@@ -22,7 +25,6 @@ namespace {
 
 constexpr int kExitComplete = 0;
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 struct FetchOptions {
   std::string url;
@@ -38,16 +40,14 @@ struct FetchOptions {
 struct FetchState {
   std::atomic<int64_t> total{-1};
   std::atomic<int64_t> received{0};
-  std::atomic<bool> ended{false};
-  std::atomic<bool> complete{false};
   std::atomic<int64_t> written{0};
-  std::mutex errorMutex;
-  std::string lastError;
 };
 
 bool parseCount(const std::string& text, int32_t& value, int32_t least) {
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() && value >= least;
+  std::optional<int64_t> number = parseDecimal(text);
+  if (!number || *number < least || *number > std::numeric_limits<int32_t>::max()) return false;
+  value = static_cast<int32_t>(*number);
+  return true;
 }
 
 std::optional<FetchOptions> parseOptions(const std::vector<std::string>& arguments) {
@@ -112,42 +112,24 @@ TaskParam makeParam(const FetchOptions& options, FetchState& state) {
   bool printLog = options.log;
   // Nothing this command prints may show the URL's password.
   std::string password = urlPassword(options.url);
-  param.logCallback = [&state, printLog, password](Worker*, const std::string& timeText,
-                                                   const std::string& line, int32_t level,
-                                                   TransferTask*) {
-    std::string message = masked(line, password);
-    if (printLog) {
+  if (printLog) {
+    param.logCallback = [password](Worker*, const std::string& timeText, const std::string& line,
+                                   int32_t level, TransferTask*) {
+      std::string message = masked(line, password);
       std::fprintf(stderr, "[%d] %s %s\n", level, timeText.c_str(), message.c_str());
-    }
-    if (level == kLogError) {
-      std::lock_guard lock(state.errorMutex);
-      state.lastError = message;
-    }
-  };
-  param.statusCallback = [&state](int32_t code, Worker*, int32_t a, int32_t, TransferTask* task) {
-    if (code == kStatusSizeKnown) state.total = a;
-    if (code == kStatusData) state.received += a;
-    if (code == kStatusTaskEnded) {
+    };
+  }
+  param.statusCallback = [&state](TaskStatus code, Worker*, int32_t a, int32_t,
+                                  TransferTask* task) {
+    if (code == TaskStatus::SizeKnown) state.total = a;
+    if (code == TaskStatus::Data) state.received += a;
+    if (code == TaskStatus::TaskEnded) {
       state.written = bytesWritten(*task);
       state.total = task->totalSize.load();
-      state.complete = transferComplete(*task);
-      state.ended = true;
     }
     return 0;
   };
   return param;
-}
-
-std::string speedText(double bytesPerSecond) {
-  const char* units[] = {"B/s", "KB/s", "MB/s", "GB/s"};
-  int unit = 0;
-  while (bytesPerSecond >= 1024 && unit < 3) {
-    bytesPerSecond /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f %s", bytesPerSecond, units[unit]);
-  return text;
 }
 
 void showProgress(const FetchState& state, int64_t& lastBytes, uint64_t& lastTick) {
@@ -169,13 +151,7 @@ void showProgress(const FetchState& state, int64_t& lastBytes, uint64_t& lastTic
 
 int runFetchCommand(const std::vector<std::string>& arguments) {
   std::optional<FetchOptions> options = parseOptions(arguments);
-  if (!options) {
-    std::fprintf(stderr,
-                 "usage: downloader-cli fetch URL PATH [--connections N] "
-                 "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] "
-                 "[--log]\n");
-    return kExitUsage;
-  }
+  if (!options) return commandUsageError("fetch", "wrong arguments");
   FetchState state;
   Download download;
   if (!download.start(makeParam(*options, state))) {
@@ -193,14 +169,10 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
     showProgress(state, lastBytes, lastTick);
     std::fputc('\n', stderr);
   }
-  if (state.complete) return kExitComplete;
-  std::string error;
-  {
-    std::lock_guard lock(state.errorMutex);
-    error = state.lastError;
-  }
-  std::fprintf(stderr, "%s (%lld of %lld bytes written)\n",
-               error.empty() ? "下载未完成" : error.c_str(),
+  TaskOutcome outcome = download.outcome();
+  if (outcome.ending == TaskEnding::Complete) return kExitComplete;
+  std::string error = masked(outcome.message, urlPassword(options->url));
+  std::fprintf(stderr, "%s (%lld of %lld bytes written)\n", error.c_str(),
                static_cast<long long>(state.written.load()),
                static_cast<long long>(std::max<int64_t>(state.total.load(), 0)));
   return kExitFailed;

@@ -1,3 +1,4 @@
+#include "command_table.h"
 #include "commands.h"
 
 #include <chrono>
@@ -16,26 +17,6 @@
 #include "update/update_check.h"
 
 namespace {
-
-const char kCheckHelp[] =
-    "usage: downloader-cli check [--manifest URL] [--dir DIR]\n"
-    "Reads the vendor's manifest and prints, for each package, whether the archive in DIR is\n"
-    "current (最新版) or a new release exists (发现新版). Exit status 0 when the manifest was "
-    "read.\n";
-const char kDownloadHelp[] =
-    "usage: downloader-cli download PACKAGE [--manifest URL] [--dir DIR]\n"
-    "Downloads the package's archive into DIR under its fixed name (三端.zip, 功能.zip, 反挂.zip,\n"
-    "工具.zip), then checks it against the manifest. Exit status 0 when the archive is current.\n";
-const char kInstallHelp[] =
-    "usage: downloader-cli install PACKAGE --root DIR [--root DIR ...] [--dir DIR]\n"
-    "Extracts the package's archive from DIR into its staging folder and installs its files\n"
-    "into every server root (the tools package is only extracted). Exit status 0 when every\n"
-    "root was installed and the job ended with 安装完成.\n";
-const char kCommon[] =
-    "PACKAGE is 三端, 功能, 反挂 or 工具 (or server, plugin, anticheat, tools).\n"
-    "--manifest URL  the manifest to read instead of the built-in one\n"
-    "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
-    "                (default: the folder of this program)\n";
 
 struct Options {
   std::optional<const PackageInfo*> package;
@@ -151,17 +132,7 @@ int install(const Options& options) {
 int runOperatorCommand(const std::string& command, const std::vector<std::string>& args) {
   bool wantsPackage = command != "check";
   Options options = parse(args, wantsPackage);
-  const char* help = command == "check"      ? kCheckHelp
-                     : command == "download" ? kDownloadHelp
-                                             : kInstallHelp;
-  if (options.help) {
-    std::printf("%s%s", help, kCommon);
-    return 0;
-  }
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "downloader-cli %s: %s\n%s", command.c_str(), options.error.c_str(), help);
-    return 2;
-  }
+  if (!options.error.empty()) return commandUsageError(command, options.error);
   if (command == "check") return check(options);
   if (command == "download") return download(options);
   return install(options);

@@ -38,9 +38,9 @@ TaskParam params(const std::string& url, const std::string& path, Ending& ending
   TaskParam param;
   param.url = url;
   param.localPath = path;
-  param.statusCallback = [&ending, restart, param](int32_t code, Worker*, int32_t, int32_t,
+  param.statusCallback = [&ending, restart, param](TaskStatus code, Worker*, int32_t, int32_t,
                                                    TransferTask*) mutable {
-    if (code != kStatusTaskEnded) return 0;
+    if (code != TaskStatus::TaskEnded) return 0;
     bool again = restart != nullptr && restart->start(param);
     std::lock_guard lock(ending.mutex);
     ++ending.calls;

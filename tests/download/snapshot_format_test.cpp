@@ -40,32 +40,32 @@ TEST(SnapshotFormat, RoundTripAndQueries) {
   EXPECT_EQ(decoded->protocol.texts[1], "h:80");
   EXPECT_FALSE(decoded->protocol.texts[0]);
   EXPECT_EQ(decoded->protocol.integers[0], 80);
-  EXPECT_EQ(Download::querySnapshot(*bytes, 1, 0), 100003);
-  EXPECT_EQ(Download::querySnapshot(*bytes, 2, 0), 600);
-  EXPECT_EQ(Download::querySnapshot(*bytes, 3, 0), 4);
-  EXPECT_EQ(Download::querySnapshot(*bytes, 5, 4), 25003);
-  EXPECT_EQ(Download::querySnapshot(*bytes, 6, 3), 200);
+  EXPECT_EQ(Download::querySnapshot(*bytes, SnapshotQuery::TotalSize, 0), 100003);
+  EXPECT_EQ(Download::querySnapshot(*bytes, SnapshotQuery::BytesDone, 0), 600);
+  EXPECT_EQ(Download::querySnapshot(*bytes, SnapshotQuery::SegmentCount, 0), 4);
+  EXPECT_EQ(Download::querySnapshot(*bytes, SnapshotQuery::SegmentLength, 4), 25003);
+  EXPECT_EQ(Download::querySnapshot(*bytes, SnapshotQuery::SegmentDone, 3), 200);
 }
 
 TEST(SnapshotFormat, DamagedOrForeignArraysQueryMinusOne) {
   std::vector<uint8_t> bytes = *encodeSnapshot(sample());
-  EXPECT_EQ(Download::querySnapshot({}, 1, 0), -1);
+  EXPECT_EQ(Download::querySnapshot({}, SnapshotQuery::TotalSize, 0), -1);
   std::vector<uint8_t> crc = bytes;
   crc[crc.size() - 2] ^= 1;
-  EXPECT_EQ(Download::querySnapshot(crc, 1, 0), -1);
+  EXPECT_EQ(Download::querySnapshot(crc, SnapshotQuery::TotalSize, 0), -1);
   std::vector<uint8_t> lowByteZero = bytes;
   lowByteZero[0] = 0;
-  EXPECT_EQ(Download::querySnapshot(lowByteZero, 3, 0), -1);
+  EXPECT_EQ(Download::querySnapshot(lowByteZero, SnapshotQuery::SegmentCount, 0), -1);
   std::vector<uint8_t> longer = bytes;
   longer.resize(2049, 0xAA);
-  EXPECT_EQ(Download::querySnapshot(longer, 1, 0), -1);
+  EXPECT_EQ(Download::querySnapshot(longer, SnapshotQuery::TotalSize, 0), -1);
   // A well-closed array whose capacity points past its end is refused too.
   std::vector<uint8_t> wideCap = bytes;
   wideCap[4] = 200;
   uint16_t fixed = crc16Arc(wideCap.data(), wideCap.size() - 2);
   wideCap[wideCap.size() - 2] = static_cast<uint8_t>(fixed);
   wideCap[wideCap.size() - 1] = static_cast<uint8_t>(fixed >> 8);
-  EXPECT_EQ(Download::querySnapshot(wideCap, 1, 0), -1);
+  EXPECT_EQ(Download::querySnapshot(wideCap, SnapshotQuery::TotalSize, 0), -1);
 }
 
 TEST(SnapshotFormat, WriterRefusesMoreThan2048Bytes) {

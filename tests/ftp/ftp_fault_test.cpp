@@ -84,7 +84,7 @@ TEST_F(FtpFaults, RefusedPasswordFailsTheLoginAndNeverShowsThePassword) {
   EXPECT_EQ(run.linesContaining("Tr0ub4dor&3"), 0) << run.logText();
   EXPECT_EQ(run.linesContaining("530 Login incorrect: ******"), 2);
   EXPECT_EQ(server.count("PASS Tr0ub4dor&3"), 2);  // it was sent, once per attempt
-  EXPECT_EQ(run.statusCount(9), 1);
+  EXPECT_EQ(run.statusCount(TaskStatus::WorkerFailed), 1);
   EXPECT_FALSE(fileExists(target()));
 }
 

@@ -33,7 +33,7 @@ int FtpRunResult::linesContaining(const std::string& part) const {
   }));
 }
 
-int FtpRunResult::statusCount(int32_t code) const {
+int FtpRunResult::statusCount(TaskStatus code) const {
   return static_cast<int>(std::count(statuses.begin(), statuses.end(), code));
 }
 
@@ -73,11 +73,11 @@ FtpRunResult runDownload(const TaskParam& base, const EngineTuning& tuning,
     std::lock_guard lock(recorder->mutex);
     recorder->result.log.emplace_back(level, message);
   };
-  param.statusCallback = [recorder](int32_t code, Worker*, int32_t, int32_t,
+  param.statusCallback = [recorder](TaskStatus code, Worker*, int32_t, int32_t,
                                     TransferTask* task) -> int32_t {
     std::lock_guard lock(recorder->mutex);
     recorder->result.statuses.push_back(code);
-    if (code == kStatusTaskEnded) {
+    if (code == TaskStatus::TaskEnded) {
       recorder->result.finished = true;
       recorder->result.complete = transferComplete(*task);
       recorder->result.written = bytesWritten(*task);

@@ -17,13 +17,13 @@ struct FtpRunResult {
   int64_t written = 0;
   int64_t totalSize = 0;
   std::vector<std::pair<int32_t, std::string>> log;  // level, message
-  std::vector<int32_t> statuses;
+  std::vector<TaskStatus> statuses;
 
   bool logged(const std::string& message) const;
   bool logged(int32_t level, const std::string& message) const;
   // How many lines contain `part`.
   int linesContaining(const std::string& part) const;
-  int statusCount(int32_t code) const;
+  int statusCount(TaskStatus code) const;
   // Every message, one per line, for failure output.
   std::string logText() const;
 };

@@ -80,8 +80,8 @@ TEST(FtpSnapshot, RunningTaskSnapshotHoldsNoPassword) {
   TaskParam param = ftpTaskParam(server.userUrl("/slow.bin"), local.file("slow.bin"), 2);
   param.speedLimit = 100000;  // keeps the task running for a few seconds
   auto sized = std::make_shared<std::promise<void>>();
-  param.statusCallback = [sized](int32_t code, Worker*, int32_t, int32_t, TransferTask*) {
-    if (code == kStatusSizeKnown) sized->set_value();
+  param.statusCallback = [sized](TaskStatus code, Worker*, int32_t, int32_t, TransferTask*) {
+    if (code == TaskStatus::SizeKnown) sized->set_value();
     return 0;
   };
   Download download;

@@ -26,13 +26,13 @@ TaskParam TransferRecorder::param(const std::string& url, const std::string& pat
     std::lock_guard lock(mutex_);
     logs_.push_back({level, timeText, message});
   };
-  param.statusCallback = [this](int32_t code, Worker* worker, int32_t a, int32_t b,
+  param.statusCallback = [this](TaskStatus code, Worker* worker, int32_t a, int32_t b,
                                 TransferTask* task) -> int32_t {
-    if (code == kStatusNameClash) return onNameClash ? onNameClash(task) : 0;
+    if (code == TaskStatus::NameClash) return onNameClash ? onNameClash(task) : 0;
     {
       std::lock_guard lock(mutex_);
       statuses_.push_back({code, worker, a, b});
-      if (code == kStatusTaskEnded) {
+      if (code == TaskStatus::TaskEnded) {
         ended = true;
         complete = transferComplete(*task);
         written = bytesWritten(*task);
@@ -61,9 +61,9 @@ std::vector<LogRecord> TransferRecorder::logs() const {
   return logs_;
 }
 
-std::vector<int32_t> TransferRecorder::codes() const {
+std::vector<TaskStatus> TransferRecorder::codes() const {
   std::lock_guard lock(mutex_);
-  std::vector<int32_t> codes;
+  std::vector<TaskStatus> codes;
   for (const StatusRecord& status : statuses_) codes.push_back(status.code);
   return codes;
 }
@@ -75,7 +75,7 @@ bool TransferRecorder::hasLog(const std::string& text) const {
   });
 }
 
-int TransferRecorder::count(int32_t code) const {
+int TransferRecorder::count(TaskStatus code) const {
   std::lock_guard lock(mutex_);
   return static_cast<int>(std::count_if(statuses_.begin(), statuses_.end(),
                                         [code](const StatusRecord& s) { return s.code == code; }));

@@ -12,7 +12,7 @@
 #include "transfer/task_param.h"
 
 struct StatusRecord {
-  int32_t code;
+  TaskStatus code;
   Worker* worker;
   int32_t a;
   int32_t b;
@@ -36,14 +36,14 @@ class TransferRecorder {
   bool waitEnded(std::chrono::milliseconds limit = std::chrono::seconds(60));
   std::vector<StatusRecord> statuses() const;
   std::vector<LogRecord> logs() const;
-  std::vector<int32_t> codes() const;
+  std::vector<TaskStatus> codes() const;
   bool hasLog(const std::string& text) const;
-  int count(int32_t code) const;
+  int count(TaskStatus code) const;
 
   // Answer to code 18 (a file of the same name exists); default 0.
   std::function<int32_t(TransferTask* task)> onNameClash;
   // Called for every queued status on the controller thread, after it was recorded.
-  std::function<void(int32_t code)> onStatus;
+  std::function<void(TaskStatus code)> onStatus;
 
   // Filled at code 4.
   bool ended = false;

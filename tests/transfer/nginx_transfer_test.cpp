@@ -40,14 +40,14 @@ NginxServer* NginxTransfer::server_ = nullptr;
 // 16; exactly one 8 or 9 per worker, as its last call; 4 last and once.
 void expectEventOrder(const std::vector<StatusRecord>& calls) {
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back().code, kStatusTaskEnded);
+  EXPECT_EQ(calls.back().code, TaskStatus::TaskEnded);
   int ends = 0;
   bool sizeSeen = false;
-  std::map<Worker*, std::vector<int32_t>> perWorker;
+  std::map<Worker*, std::vector<TaskStatus>> perWorker;
   for (const StatusRecord& call : calls) {
-    if (call.code == kStatusTaskEnded) ++ends;
-    if (call.code == kStatusSizeKnown) sizeSeen = true;
-    if (call.code == kStatusData) {
+    if (call.code == TaskStatus::TaskEnded) ++ends;
+    if (call.code == TaskStatus::SizeKnown) sizeSeen = true;
+    if (call.code == TaskStatus::Data) {
       EXPECT_TRUE(sizeSeen) << "16 before 3";
     }
     if (call.worker != nullptr) perWorker[call.worker].push_back(call.code);
@@ -55,15 +55,15 @@ void expectEventOrder(const std::vector<StatusRecord>& calls) {
   EXPECT_EQ(ends, 1);
   for (const auto& [worker, codes] : perWorker) {
     ASSERT_GE(codes.size(), 2u);
-    EXPECT_EQ(codes.front(), kStatusWorkerStarted);
-    int32_t last = codes.back();
-    EXPECT_TRUE(last == kStatusWorkerDone || last == kStatusWorkerFailed);
+    EXPECT_EQ(codes.front(), TaskStatus::WorkerStarted);
+    TaskStatus last = codes.back();
+    EXPECT_TRUE(last == TaskStatus::WorkerDone || last == TaskStatus::WorkerFailed);
     int endings = 0;
     bool ranged = false;
-    for (int32_t code : codes) {
-      if (code == kStatusWorkerDone || code == kStatusWorkerFailed) ++endings;
-      if (code == kStatusFirstRange) ranged = true;
-      if (code == kStatusData || code == kStatusNextRange) {
+    for (TaskStatus code : codes) {
+      if (code == TaskStatus::WorkerDone || code == TaskStatus::WorkerFailed) ++endings;
+      if (code == TaskStatus::FirstRange) ranged = true;
+      if (code == TaskStatus::Data || code == TaskStatus::NextRange) {
         EXPECT_TRUE(ranged) << "data before 6";
       }
     }
@@ -88,7 +88,7 @@ TEST_F(NginxTransfer, EverySizeAndConnectionCountIsByteIdentical) {
       EXPECT_EQ(recorder.finalCount, size);
       EXPECT_TRUE(readWholeFile(path) == expected);
       expectEventOrder(recorder.statuses());
-      int workers = recorder.count(kStatusWorkerStarted);
+      int workers = recorder.count(TaskStatus::WorkerStarted);
       if (size < 20480) {
         EXPECT_EQ(workers, 1);
       }
@@ -97,7 +97,7 @@ TEST_F(NginxTransfer, EverySizeAndConnectionCountIsByteIdentical) {
       }
       int64_t reported = 0;
       for (const StatusRecord& call : recorder.statuses()) {
-        if (call.code == kStatusData) reported += call.a;
+        if (call.code == TaskStatus::Data) reported += call.a;
       }
       EXPECT_GE(reported, size);
     }
@@ -110,7 +110,7 @@ TEST_F(NginxTransfer, SegmentsFollowTheLayout) {
       runTransfer(recorder, recorder.param(server_->url("/f100003.bin"), out_.file("f.bin"), 4)));
   std::set<std::pair<int32_t, int32_t>> ranges;
   for (const StatusRecord& call : recorder.statuses()) {
-    if (call.code == kStatusFirstRange || call.code == kStatusNextRange) {
+    if (call.code == TaskStatus::FirstRange || call.code == TaskStatus::NextRange) {
       ranges.insert({call.a, call.b});
     }
   }
@@ -139,7 +139,7 @@ TEST_F(NginxTransfer, MissingFileIsNotRetried) {
   EXPECT_FALSE(recorder.complete);
   EXPECT_TRUE(recorder.hasLog("出现错误"));
   EXPECT_FALSE(recorder.hasLog("重试"));
-  EXPECT_EQ(recorder.count(kStatusWorkerFailed), 1);
+  EXPECT_EQ(recorder.count(TaskStatus::WorkerFailed), 1);
   EXPECT_FALSE(fileExists(out_.file("n")));
 }
 

@@ -90,7 +90,7 @@ TEST_F(ScriptedFault, MissingSizeAndRejectedStatusAreNotRetried) {
   ASSERT_TRUE(runTransfer(recorder_, recorder_.param(noLength.url("/f.bin"), out_.file("f"))));
   EXPECT_TRUE(recorder_.hasLog("无法获得文件大小"));
   EXPECT_EQ(noLength.connectionCount(), 1);
-  EXPECT_EQ(recorder_.count(kStatusWorkerFailed), 1);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerFailed), 1);
 
   TransferRecorder forbidden;
   ScriptedServer teapot([](ScriptedConnection& c) {
@@ -127,7 +127,7 @@ TEST_F(ScriptedFault, DroppedConnectionsResumeFromWhereTheyWere) {
   EXPECT_EQ(requestedRangeStart(requests[2]), 50001);
   EXPECT_TRUE(recorder_.hasLog("有错误发生"));
   EXPECT_TRUE(recorder_.hasLog("等待0秒后重试"));
-  EXPECT_EQ(recorder_.count(kStatusWorkerDone), 1);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerDone), 1);
 }
 
 TEST_F(ScriptedFault, RetryMessageShowsTheWaitInSeconds) {
@@ -253,7 +253,7 @@ TEST_F(ScriptedFault, RedirectChainIsBounded) {
   ASSERT_TRUE(runTransfer(recorder_, recorder_.param(loop.url("/f.bin"), out_.file("f"))));
   EXPECT_TRUE(recorder_.hasLog("COOKIE过长或获得重定向信息错误或不支持的协议"));
   EXPECT_EQ(loop.connectionCount(), 21);  // the first request and 20 redirects
-  EXPECT_EQ(recorder_.count(kStatusWorkerFailed), 1);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerFailed), 1);
 }
 
 TEST_F(ScriptedFault, OverlongRequestIsRefusedNotCut) {
@@ -305,7 +305,7 @@ TEST_F(ScriptedFault, GivingUpOnANameClashCreatesNoFile) {
   EXPECT_TRUE(recorder_.hasLog("发现同名文件, 用户选择放弃下载"));
   EXPECT_EQ(readWholeFile(out_.file("a.zip")), "old");
   EXPECT_FALSE(fileExists(out_.file("a(1).zip")));
-  EXPECT_EQ(recorder_.count(kStatusWorkerFailed), 1);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerFailed), 1);
 
   TransferRecorder renamed;
   std::string chosen = out_.file("mine.zip");
@@ -340,9 +340,9 @@ TEST_F(ScriptedFault, StopInTheMiddleReportsTheBytesWritten) {
   std::mutex mutex;
   std::condition_variable started;
   int ranges = 0;
-  recorder_.onStatus = [&](int32_t code) {
+  recorder_.onStatus = [&](TaskStatus code) {
     std::lock_guard lock(mutex);
-    if (code == kStatusFirstRange) ++ranges;
+    if (code == TaskStatus::FirstRange) ++ranges;
     started.notify_all();
   };
   Download download;
@@ -359,8 +359,8 @@ TEST_F(ScriptedFault, StopInTheMiddleReportsTheBytesWritten) {
   ASSERT_TRUE(recorder_.ended);
   EXPECT_FALSE(recorder_.complete);
   EXPECT_EQ(recorder_.finalCount, recorder_.written);
-  EXPECT_EQ(recorder_.count(kStatusWorkerDone), 4);
-  EXPECT_EQ(recorder_.codes().back(), kStatusTaskEnded);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerDone), 4);
+  EXPECT_EQ(recorder_.codes().back(), TaskStatus::TaskEnded);
   // A stopped worker writes what it holds: every byte is right or still zero.
   EXPECT_GT(recorder_.written, 0);
   std::string file = readWholeFile(out_.file("f"));
@@ -411,8 +411,8 @@ TEST_F(ScriptedFault, SlowWorkerOutlivesTheStopWait) {
   }
   changed.notify_all();
   ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(10)));
-  EXPECT_EQ(recorder_.codes().back(), kStatusTaskEnded);
-  EXPECT_EQ(recorder_.count(kStatusWorkerDone) + recorder_.count(kStatusWorkerFailed), 1);
+  EXPECT_EQ(recorder_.codes().back(), TaskStatus::TaskEnded);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerDone) + recorder_.count(TaskStatus::WorkerFailed), 1);
   EXPECT_FALSE(fileExists(out_.file("a(1).zip")));  // stopped before the file was made
 }
 
@@ -434,9 +434,9 @@ TEST_F(ScriptedFault, WorkerStoppedOnRequestHandsOverItsSegment) {
   std::vector<StatusRecord> calls;
   TaskParam param = recorder_.param(server.url("/f.bin"), out_.file("f"), 4);
   StatusCallback record = param.statusCallback;
-  param.statusCallback = [&](int32_t code, Worker* worker, int32_t a, int32_t b,
+  param.statusCallback = [&](TaskStatus code, Worker* worker, int32_t a, int32_t b,
                              TransferTask* task) -> int32_t {
-    if (code == kStatusFirstRange && a == 25000) {
+    if (code == TaskStatus::FirstRange && a == 25000) {
       TaskEvent stopIt;
       stopIt.code = kEventStopWorker;
       stopIt.worker = worker;
@@ -450,14 +450,14 @@ TEST_F(ScriptedFault, WorkerStoppedOnRequestHandsOverItsSegment) {
   Worker* victim = nullptr;
   bool takenOver = false;
   for (const StatusRecord& call : recorder_.statuses()) {
-    if (call.code == kStatusFirstRange && call.a == 25000) victim = call.worker;
-    if (call.code == kStatusNextRange && call.worker != victim && call.a >= 25000 &&
+    if (call.code == TaskStatus::FirstRange && call.a == 25000) victim = call.worker;
+    if (call.code == TaskStatus::NextRange && call.worker != victim && call.a >= 25000 &&
         call.a < 50000) {
       takenOver = true;
     }
   }
   EXPECT_TRUE(takenOver);
-  EXPECT_EQ(recorder_.count(kStatusWorkerDone), 4);
+  EXPECT_EQ(recorder_.count(TaskStatus::WorkerDone), 4);
 }
 
 TEST_F(ScriptedFault, SnapshotRoundTrip) {
@@ -465,9 +465,9 @@ TEST_F(ScriptedFault, SnapshotRoundTrip) {
   std::mutex mutex;
   std::condition_variable started;
   int ranges = 0;
-  recorder_.onStatus = [&](int32_t code) {
+  recorder_.onStatus = [&](TaskStatus code) {
     std::lock_guard lock(mutex);
-    if (code == kStatusFirstRange) ++ranges;
+    if (code == TaskStatus::FirstRange) ++ranges;
     started.notify_all();
   };
   Download download;
@@ -481,21 +481,27 @@ TEST_F(ScriptedFault, SnapshotRoundTrip) {
   }
   ASSERT_TRUE(download.snapshot(bytes));
   EXPECT_LE(bytes.size(), 2048u);
-  EXPECT_EQ(Download::querySnapshot(bytes, 1, 0), 100003);
-  EXPECT_EQ(Download::querySnapshot(bytes, 2, 0), 0);
-  EXPECT_EQ(Download::querySnapshot(bytes, 3, 0), 4);
-  EXPECT_EQ(Download::querySnapshot(bytes, 4, 4), 75000);
-  EXPECT_EQ(Download::querySnapshot(bytes, 5, 4), 25003);
-  EXPECT_EQ(Download::querySnapshot(bytes, 6, 1), 0);
-  EXPECT_EQ(Download::querySnapshot(bytes, 4, 0), -1);
-  EXPECT_EQ(Download::querySnapshot(bytes, 4, 5), -1);
-  EXPECT_EQ(Download::querySnapshot(bytes, 7, 1), -1);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::TotalSize, 0), 100003);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::BytesDone, 0), 0);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::SegmentCount, 0), 4);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::SegmentStart, 4), 75000);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::SegmentLength, 4), 25003);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::SegmentDone, 1), 0);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::SegmentStart, 0), -1);
+  EXPECT_EQ(Download::querySnapshot(bytes, SnapshotQuery::SegmentStart, 5), -1);
+  EXPECT_EQ(Download::querySnapshot(bytes, static_cast<SnapshotQuery>(7), 1), -1);
+  // progress() reads the same sizes directly.
+  DownloadProgress progress = download.progress();
+  EXPECT_EQ(progress.total, 100003);
+  EXPECT_GE(progress.received, Download::querySnapshot(bytes, SnapshotQuery::BytesDone, 0));
+  EXPECT_LE(progress.received, 100003);
   EXPECT_GT(download.takeReceivedBytes(), 0);
   EXPECT_EQ(download.takeReceivedBytes(), 0);
   std::vector<uint8_t> damaged = bytes;
   damaged.back() ^= 0x5a;
-  EXPECT_EQ(Download::querySnapshot(damaged, 1, 0), -1);
+  EXPECT_EQ(Download::querySnapshot(damaged, SnapshotQuery::TotalSize, 0), -1);
   download.stop();
   ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(10)));
   EXPECT_FALSE(download.snapshot(bytes));
+  EXPECT_EQ(download.progress().total, 0);
 }

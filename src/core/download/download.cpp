@@ -50,31 +50,45 @@ bool Download::snapshot(std::vector<uint8_t>& bytes) {
   return true;
 }
 
-int32_t Download::querySnapshot(const std::vector<uint8_t>& bytes, int32_t kind, int32_t index) {
+int32_t Download::querySnapshot(const std::vector<uint8_t>& bytes, SnapshotQuery kind,
+                                int32_t index) {
   std::optional<SnapshotContent> content = decodeSnapshot(bytes.data(), bytes.size());
   if (!content) return -1;
   int32_t count = static_cast<int32_t>(content->segments.size());
   switch (kind) {
-    case 1:
+    case SnapshotQuery::TotalSize:
       return static_cast<int32_t>(content->totalSize);
-    case 2: {
+    case SnapshotQuery::BytesDone: {
       int64_t done = 0;
       for (const Segment& segment : content->segments) done += segment.done;
       return static_cast<int32_t>(done);
     }
-    case 3:
+    case SnapshotQuery::SegmentCount:
       return count;
-    case 4:
-    case 5:
-    case 6: {
+    case SnapshotQuery::SegmentStart:
+    case SnapshotQuery::SegmentLength:
+    case SnapshotQuery::SegmentDone: {
       if (index < 1 || index > count) return -1;
       const Segment& segment = content->segments[index - 1];
-      int64_t value = kind == 4 ? segment.start : kind == 5 ? segment.length : segment.done;
+      int64_t value = kind == SnapshotQuery::SegmentStart    ? segment.start
+                      : kind == SnapshotQuery::SegmentLength ? segment.length
+                                                             : segment.done;
       return static_cast<int32_t>(value);
     }
     default:
       return -1;
   }
+}
+
+DownloadProgress Download::progress() {
+  std::lock_guard lock(mutex_);
+  if (task_ == nullptr) return {};
+  return {task_->totalSize.load(), bytesWritten(*task_)};
+}
+
+TaskOutcome Download::outcome() {
+  std::lock_guard lock(mutex_);
+  return attached_ != nullptr ? attached_->outcome() : lastOutcome_;
 }
 
 void Download::stop() {
@@ -93,6 +107,9 @@ bool Download::waitUntilIdle(std::chrono::milliseconds limit) {
 void Download::taskReleased(TransferTask& task) {
   std::lock_guard lock(mutex_);
   if (task_ == &task) task_ = nullptr;
-  if (attached_ == &task) attached_ = nullptr;
+  if (attached_ == &task) {
+    attached_ = nullptr;
+    lastOutcome_ = task.outcome();
+  }
   idle_.notify_all();
 }

@@ -5,9 +5,9 @@
 // callback on its controller thread (except the destructor). The object holds a lock while
 // an operation uses the task, so the task cannot be freed under it.
 //
-// End of a task: the final status call (code 4) carries the total size, or the bytes written
-// when the task was stopped. Whether every byte of the file was written is told inside that
-// call by transferComplete(*task) and bytesWritten(*task) (transfer/transfer_task.h).
+// End of a task: the final status call (TaskEnded) carries the total size, or the bytes
+// written when the task was stopped. How the task ended (complete, stopped, failed and why) is
+// told by outcome(), valid inside that call and after it.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,8 +15,25 @@
 #include <vector>
 
 #include "transfer/engine_tuning.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_owner.h"
 #include "transfer/task_param.h"
+
+// The values a snapshot answers; the numbers are those of the stored snapshot queries.
+enum class SnapshotQuery : int32_t {
+  TotalSize = 1,      // total size of the file
+  BytesDone = 2,      // bytes written, the sum of the segments' done counts
+  SegmentCount = 3,   // number of segments
+  SegmentStart = 4,   // start offset of segment `index` (1-based)
+  SegmentLength = 5,  // length of segment `index`
+  SegmentDone = 6,    // bytes written of segment `index`
+};
+
+// The sizes of the running task.
+struct DownloadProgress {
+  int64_t total = 0;     // total size of the file; 0 until known
+  int64_t received = 0;  // bytes written into the file so far
+};
 
 class Download : private TaskOwner {
  public:
@@ -37,10 +54,16 @@ class Download : private TaskOwner {
   // Serialises the running task into `bytes`; false (bytes untouched) when idle, stopping,
   // or when the snapshot would pass 2048 bytes.
   bool snapshot(std::vector<uint8_t>& bytes);
-  // Reads one value back from a snapshot: kind 1 total size, 2 bytes done, 3 segment count,
-  // 4/5/6 start/length/done of segment `index` (1-based). -1 on any failure, also for an
-  // array longer than 2048 bytes.
-  static int32_t querySnapshot(const std::vector<uint8_t>& bytes, int32_t kind, int32_t index);
+  // Reads one value back from a snapshot (`index` is used by the segment queries). -1 on any
+  // failure: a damaged or foreign array, one longer than 2048 bytes, an unknown kind, an
+  // index out of range.
+  static int32_t querySnapshot(const std::vector<uint8_t>& bytes, SnapshotQuery kind,
+                               int32_t index);
+  // The running task's sizes; zeros when idle or once stopped.
+  DownloadProgress progress();
+  // How the last task ended: valid inside its final TaskEnded call and after it. Before any
+  // task has ended: Failed, no kind, no message.
+  TaskOutcome outcome();
   // Tells the running task to stop; returns after at most the task's exit wait.
   void stop();
   // Waits until no task is attached (its final code-4 call has returned and the task was
@@ -54,4 +77,5 @@ class Download : private TaskOwner {
   std::condition_variable idle_;
   TransferTask* task_ = nullptr;      // the running task; null once stopped
   TransferTask* attached_ = nullptr;  // the task holding the back-reference until released
+  TaskOutcome lastOutcome_;           // of the last task released
 };

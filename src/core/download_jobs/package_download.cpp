@@ -14,25 +14,9 @@
 
 namespace {
 
-// Sizes read from a snapshot of the running task, taken on the controller thread while the
-// task is alive.
-struct Progress {
-  int64_t total = 0;
-  int64_t done = 0;
-};
-
-Progress readProgress(Download& download) {
-  std::vector<uint8_t> bytes;
-  Progress progress;
-  if (!download.snapshot(bytes)) return progress;
-  progress.total = Download::querySnapshot(bytes, 1, 0);
-  progress.done = Download::querySnapshot(bytes, 2, 0);
-  return progress;
-}
-
 // Window thread: the effect of one data event.
-void showProgress(Globals& g, Progress progress) {
-  g.doneBytes = progress.done;
+void showProgress(Globals& g, DownloadProgress progress) {
+  g.doneBytes = progress.received;
   uint64_t now = g.now();
   if (atLeast(static_cast<double>(now) - static_cast<double>(g.lastSpeedTick), 1000.0)) {
     int32_t received = g.downloadObject->takeReceivedBytes();
@@ -81,31 +65,54 @@ void abandonDownload(Globals& g) {
 
 // Controller thread, inside the final event: what the status line should say about a
 // download that did not deliver its whole file (empty when it did).
-std::string failureText(Download& download) {
-  (void)download;
-  return std::string();
+std::string failureText(const PackageInfo& package, const TaskOutcome& outcome) {
+  if (outcome.ending == TaskEnding::Complete) return std::string();
+  std::string text = std::string(package.name);
+  if (outcome.ending == TaskEnding::Stopped) return text + "下载已停止";
+  switch (outcome.kind) {
+    case FailureKind::ServerReply:
+      text += "下载失败: 服务器拒绝";
+      break;
+    case FailureKind::Network:
+      text += "下载失败: 网络不通";
+      break;
+    case FailureKind::LocalFile:
+      text += "下载失败: 无法写入本地文件";
+      break;
+    case FailureKind::Integrity:
+      text += "下载失败: 数据与服务器不符";
+      break;
+    case FailureKind::None:
+      text += "下载未完成";
+      break;
+  }
+  // The engine's own words, when short enough for the status line.
+  if (!outcome.message.empty() && outcome.message.size() <= 60) {
+    text += " (" + outcome.message + ")";
+  }
+  return text;
 }
 
-// Controller thread (and worker thread for code 18): turns engine events into window work.
-// `g` outlives the task: freeGlobals stops the download and waits for it first.
-int32_t onTaskEvent(Globals& g, int32_t code) {
-  if (code == 18) return 0;
+// Controller thread (and worker thread for the name question): turns engine events into
+// window work. `g` outlives the task: freeGlobals stops the download and waits for it first.
+int32_t onTaskEvent(Globals& g, const PackageInfo& package, TaskStatus code) {
+  if (code == TaskStatus::NameClash) return 0;
   Window* window = g.window;
-  if (code == 3) {
-    Progress progress = readProgress(*g.downloadObject);
+  if (code == TaskStatus::SizeKnown) {
+    DownloadProgress progress = g.downloadObject->progress();
     window->postToWindowThread([&g, total = progress.total] { g.totalBytes = total; });
-  } else if (code == 16) {
-    Progress progress = readProgress(*g.downloadObject);
+  } else if (code == TaskStatus::Data) {
+    DownloadProgress progress = g.downloadObject->progress();
     window->postToWindowThread([&g, progress] { showProgress(g, progress); });
-  } else if (code == 4) {
-    window->postToWindowThread(
-        [&g, text = failureText(*g.downloadObject)] { finishDownload(g, text); });
+  } else if (code == TaskStatus::TaskEnded) {
+    std::string text = failureText(package, g.downloadObject->outcome());
+    window->postToWindowThread([&g, text] { finishDownload(g, text); });
   }
   return 0;
 }
 
 // Window thread: the parameters of a package download, in the state's record.
-TaskParam& fillTaskParams(Globals& g) {
+TaskParam& fillTaskParams(Globals& g, const PackageInfo& package) {
   TaskParam& p = *g.taskParams;
   p.flags = kDirectionDownload;
   p.referer = std::string();
@@ -114,8 +121,8 @@ TaskParam& fillTaskParams(Globals& g) {
   p.url = g.downloadUrl;
   p.connectTimeout = p.sendTimeout = p.receiveTimeout = 5000;
   p.speedLimit = 0;
-  p.statusCallback = [&g](int32_t code, Worker*, int32_t, int32_t, TransferTask*) {
-    return onTaskEvent(g, code);
+  p.statusCallback = [&g, &package](TaskStatus code, Worker*, int32_t, int32_t, TransferTask*) {
+    return onTaskEvent(g, package, code);
   };
   return p;
 }
@@ -144,9 +151,12 @@ void startPackageDownload(Globals& g, const PackageInfo& package) {
   g.downloadUrl = entry.url;
   g.downloadingPackage = package.id;
   joinDownloadStarter(g);
-  g.downloadStarter = std::thread([&g, param = fillTaskParams(g)] {
-    if (!g.downloadObject->start(param)) g.window->postToWindowThread([&g] { abandonDownload(g); });
-  });
+  g.downloadStarter =
+      std::thread([&g, param = fillTaskParams(g, package), tuning = g.downloadTuning] {
+        if (!g.downloadObject->start(param, tuning)) {
+          g.window->postToWindowThread([&g] { abandonDownload(g); });
+        }
+      });
   showDownloadStatus(g, package.downloadingText);
   g.window->setText(package.downloadButton, kStopButtonText);
 }

@@ -45,12 +45,16 @@ void FtpControl::log(int32_t level, std::string message) const {
   engineLog(worker.task, &worker, level, maskSecret(std::move(message), password_));
 }
 
+void FtpControl::fail(FailureKind kind, std::string message) const {
+  engineFailure(worker, kind, maskSecret(std::move(message), password_));
+}
+
 int32_t ftpReadReply(FtpControl& control, FtpReply& reply, size_t lineLimit) {
   ControlSocketSource source(control.worker);
   reply = readFtpReply(source, lineLimit, [&control](std::string_view line) {
     control.log(kLogReceived, std::string(line));
   });
-  if (reply.code == 0) control.log(kLogError, "获得返回命令失败");
+  if (reply.code == 0) control.fail(FailureKind::Network, "获得返回命令失败");
   return reply.code;
 }
 
@@ -60,6 +64,9 @@ int32_t ftpCommand(FtpControl& control, std::string_view command, FtpReply& repl
   line += "\r\n";
   Worker& worker = control.worker;
   int32_t sent = sendWithTimeout(worker.controlSocket.get(), line, worker.task.sendTimeout, worker);
-  if (sent != static_cast<int32_t>(line.size())) return -1;
+  if (sent != static_cast<int32_t>(line.size())) {
+    if (!worker.stopRequested()) control.fail(FailureKind::Network, "发送命令失败");
+    return -1;
+  }
   return ftpReadReply(control, reply);
 }

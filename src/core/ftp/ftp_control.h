@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ftp/ftp_reply.h"
+#include "transfer/task_outcome.h"
 
 class Worker;
 
@@ -20,6 +21,8 @@ class FtpControl {
 
   // Logs `message` at `level` for the worker, the password masked.
   void log(int32_t level, std::string message) const;
+  // Logs a failure (level 3) and keeps it as the worker's latest, the password masked.
+  void fail(FailureKind kind, std::string message) const;
 
   Worker& worker;
   int32_t typeInForce = 0;  // the "TYPE" last sent on this connection, 0 before any

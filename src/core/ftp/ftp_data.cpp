@@ -67,7 +67,7 @@ int32_t openActive(FtpControl& control) {
   if (!local.empty() && listenOnAddress(listener, local, 0) == 0) port = localPort(listener.get());
   if (port == 0) {
     listener.reset();
-    control.log(kLogError, "设置主动模式失败");
+    control.fail(FailureKind::Network, "设置主动模式失败");
     return kOpenTransient;
   }
   std::string command = "PORT " + local;
@@ -77,11 +77,11 @@ int32_t openActive(FtpControl& control) {
   FtpReply reply;
   int32_t code = ftpCommand(control, command, reply);
   if (code <= 0) {
-    control.log(kLogError, "获得返回信息失败");
+    control.fail(FailureKind::Network, "获得返回信息失败");
     return kOpenTransient;
   }
   if (code != 200) {
-    control.log(kLogError, "设置主动模式失败");
+    control.fail(FailureKind::ServerReply, "设置主动模式失败");
     return kOpenTransient;
   }
   return kOpenReady;
@@ -139,7 +139,7 @@ int32_t ftpRetrieve(FtpControl& control, const FtpDataPlan& plan) {
   FtpReply reply;
   int32_t code = ftpCommand(control, command, reply);
   if (code != 125 && code != 150) {
-    control.log(kLogError, "数据传送失败");
+    control.fail(FailureKind::ServerReply, "数据传送失败");
     return kOpenTransient;
   }
   if (!worker.state<FtpWorkerState>().listener) {
@@ -148,7 +148,7 @@ int32_t ftpRetrieve(FtpControl& control, const FtpDataPlan& plan) {
   int32_t accepted = acceptFromServer(worker, plan.serverAddress);
   if (accepted == 0) return kOpenReady;
   if (accepted != kErrorStopped && !worker.stopRequested()) {
-    control.log(kLogError, kDataConnectFailed);
+    control.fail(FailureKind::Network, kDataConnectFailed);
   }
   return kOpenTransient;
 }

@@ -20,11 +20,11 @@ int32_t connectControl(FtpControl& control, const std::string& address, uint16_t
       connectWithTimeout(worker.controlSocket, address, port, worker.task.connectTimeout, worker);
   if (code == kErrorStopped || (code != 0 && worker.stopRequested())) return kOpenPermanent;
   if (code == kErrorConnectTimeout) {
-    control.log(kLogError, formatText("连接 [%s:%d]超时", text, port));
+    control.fail(FailureKind::Network, formatText("连接 [%s:%d]超时", text, port));
     return kOpenTransient;
   }
   if (code != 0) {
-    control.log(kLogError, formatText("连接 [%s:%d]失败", text, port));
+    control.fail(FailureKind::Network, formatText("连接 [%s:%d]失败", text, port));
     return kOpenTransient;
   }
   return kOpenReady;
@@ -45,7 +45,7 @@ bool ftpLogin(FtpControl& control, const FtpSettings& settings) {
   control.log(kLogSent, "PASS ******");
   code = ftpCommand(control, "PASS " + settings.password, reply);
   if (code == 230) return true;
-  control.log(kLogError, code == 530 ? "出现错误" : "暂时不支持的回应");
+  control.fail(FailureKind::ServerReply, code == 530 ? "出现错误" : "暂时不支持的回应");
   return false;
 }
 
@@ -56,11 +56,11 @@ int32_t openFtpControl(FtpControl& control, const FtpSettings& settings,
   control.log(kLogProgress, "连接成功, 等待欢迎消息");
   FtpReply welcome;
   if (ftpReadReply(control, welcome) != 220) {
-    control.log(kLogError, "无法得到欢迎消息");
+    control.fail(FailureKind::ServerReply, "无法得到欢迎消息");
     return kOpenTransient;
   }
   if (!ftpLogin(control, settings)) {
-    control.log(kLogError, "登录失败");
+    control.fail(FailureKind::ServerReply, "登录失败");
     return kOpenTransient;
   }
   control.log(kLogReceived, "登录成功");

@@ -5,22 +5,12 @@
 #include "ftp/ftp_layer.h"
 #include "ftp/ftp_login.h"
 #include "net/socket_io.h"
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 #include "transfer/worker.h"
 
 namespace {
-
-// The decimal at `from` in `text`: one to eighteen digits; -1 when there are none.
-int64_t decimalAt(const std::string& text, size_t from) {
-  int64_t value = 0;
-  size_t digits = 0;
-  for (size_t i = from; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (++digits > 18) return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  return digits == 0 ? -1 : value;
-}
 
 bool namesRestart(const std::string& text) {
   return text.find("Restart") != std::string::npos || text.find("restart") != std::string::npos;
@@ -35,7 +25,7 @@ int32_t FtpLayer::openControl(FtpControl& control, const FtpSettings& settings, 
     if (!isDottedIpv4(address)) {
       control.log(kLogProgress, formatText("正在解析域名 [%s]", settings.host.c_str()));
       if (!resolveHostName(settings.host, address)) {
-        control.log(kLogError, formatText("解析域名 [%s]出错", settings.host.c_str()));
+        control.fail(FailureKind::Network, formatText("解析域名 [%s]出错", settings.host.c_str()));
         return kOpenPermanent;
       }
     }
@@ -60,12 +50,16 @@ int32_t FtpLayer::querySize(FtpControl& control, const FtpSettings& settings, in
   int32_t code = ftpCommand(control, command, reply);
   if (code <= 0) return kOpenTransient;  // the control connection broke
   if (code == 550) {
-    control.log(kLogError, "文件不存在");
+    control.fail(FailureKind::ServerReply, "文件不存在");
     return kOpenPermanent;
   }
   if (code != 213) return kOpenPermanent;
   size_t at = reply.text.find("213");
-  size = at == std::string::npos ? -1 : decimalAt(reply.text, at + 4);
+  std::optional<LeadingDecimal> number;
+  if (at != std::string::npos && at + 4 <= reply.text.size()) {
+    number = leadingDecimal(std::string_view(reply.text).substr(at + 4));
+  }
+  size = number ? number->value : -1;
   return size < 0 ? kOpenPermanent : kOpenReady;
 }
 
@@ -125,7 +119,7 @@ int32_t FtpLayer::ftpOpenSegment(Worker& worker) {
   bool supported = false;
   if (probeRestart(control, supported) <= 0) return kOpenTransient;
   if (!supported) {
-    control.log(kLogError, "该站点不支持断点续传");
+    control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
     return kOpenPermanent;
   }
   FtpDataPlan plan = dataPlan(settings, serverAddress());
@@ -138,7 +132,7 @@ int32_t FtpLayer::ftpOpenSegment(Worker& worker) {
   if (code <= 0) return kOpenTransient;
   // Without the offset the server would send the file from its start into this segment.
   if (code != 350) {
-    control.log(kLogError, "该站点不支持断点续传");
+    control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
     return kOpenPermanent;
   }
   return ftpRetrieve(control, plan);

@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "platform/decimal.h"
+
 namespace {
 
 std::string_view trimmed(std::string_view text) {
@@ -14,13 +16,9 @@ std::string_view trimmed(std::string_view text) {
 // A decimal of one to three digits, 0..255; -1 otherwise.
 int byteValue(std::string_view text) {
   text = trimmed(text);
-  if (text.empty() || text.size() > 3) return -1;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value <= 255 ? value : -1;
+  std::optional<int64_t> value = parseDecimal(text);
+  if (!value || text.size() > 3 || *value > 255) return -1;
+  return static_cast<int>(*value);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The FTP settings of a task, taken from its parameters and URL.
 #include "ftp/ftp_settings.h"
 
+#include "platform/decimal.h"
 #include "transfer/task_param.h"
 
 namespace {
@@ -17,17 +18,6 @@ int hexValue(char c) {
 // CR and LF end an FTP command; NUL ends a C text.
 bool safeInCommand(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-// The leading decimal digits of `text` modulo 65536, as a task URL's port is read.
-std::optional<uint16_t> leadingPort(std::string_view text) {
-  uint32_t value = 0;
-  size_t digits = 0;
-  for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
-    value = (value * 10 + static_cast<uint32_t>(text[digits] - '0')) & 0xFFFFu;
-  }
-  if (digits == 0) return std::nullopt;
-  return static_cast<uint16_t>(value);
 }
 
 struct HostPart {
@@ -50,7 +40,8 @@ HostPart splitHostPart(std::string_view hostPart) {
   // A password may hold "@" and ":", so the port is read after the last "@".
   out.port = kFtpDefaultPort;
   if (portColon != std::string_view::npos) {
-    out.port = leadingPort(host.substr(portColon + 1)).value_or(kFtpDefaultPort);
+    std::optional<uint32_t> port = leadingDecimalModulo(host.substr(portColon + 1), 65536);
+    if (port) out.port = static_cast<uint16_t>(*port);
   }
   size_t colon = hostPart.find(':');
   if (colon == std::string_view::npos || colon > at) return out;

@@ -6,6 +6,7 @@
 
 #include "http/http_request.h"
 #include "net/socket_io.h"
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 #include "transfer/worker.h"
@@ -34,6 +35,11 @@ struct Target {
   uint16_t port = 0;
 };
 
+// The port written after the colon at `colon`: its digits modulo 65536, 0 without digits.
+uint16_t portAfter(std::string_view hostText, size_t colon) {
+  return static_cast<uint16_t>(leadingDecimalModulo(hostText.substr(colon + 1), 65536).value_or(0));
+}
+
 // Resolves the proxy or the server of `settings`. False (logged) when the name is unknown.
 bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) {
   TransferTask& task = worker.task;
@@ -43,16 +49,15 @@ bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) 
     size_t colon = proxy.rfind(':');
     name = proxy.substr(0, colon);
     target.port = 80;
-    if (colon != std::string::npos) {
-      target.port = static_cast<uint16_t>(std::strtoul(proxy.c_str() + colon + 1, nullptr, 10));
-    }
+    if (colon != std::string::npos) target.port = portAfter(proxy, colon);
     if (isDottedIpv4(name)) {
       target.address = name;
       return true;
     }
     engineLog(task, &worker, kLogProgress, formatText("正在代理服务器解析域名 [%s]", name.c_str()));
     if (resolveHostName(name, target.address)) return true;
-    engineLog(task, &worker, kLogError, formatText("解析代理服务器域名 [%s]出错", proxy.c_str()));
+    engineFailure(worker, FailureKind::Network,
+                  formatText("解析代理服务器域名 [%s]出错", proxy.c_str()));
     return false;
   }
   target.port = settings.port;
@@ -62,17 +67,14 @@ bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) 
   }
   size_t colon = settings.hostText.find(':');
   name = settings.hostText.substr(0, colon);
-  if (colon != std::string::npos) {
-    target.port =
-        static_cast<uint16_t>(std::strtoul(settings.hostText.c_str() + colon + 1, nullptr, 10));
-  }
+  if (colon != std::string::npos) target.port = portAfter(settings.hostText, colon);
   if (isDottedIpv4(name)) {
     target.address = name;
     return true;
   }
   engineLog(task, &worker, kLogProgress, formatText("正在解析域名 [%s]", name.c_str()));
   if (resolveHostName(name, target.address)) return true;
-  engineLog(task, &worker, kLogError, formatText("解析域名 [%s]出错", name.c_str()));
+  engineFailure(worker, FailureKind::Network, formatText("解析域名 [%s]出错", name.c_str()));
   return false;
 }
 
@@ -87,11 +89,13 @@ int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool 
                                     task.connectTimeout, worker);
   if (code == kErrorStopped || (code != 0 && worker.stopRequested())) return kOpenTransient;
   if (code == kErrorConnectTimeout) {
-    engineLog(task, &worker, kLogError, formatText("连接 [%s:%d]超时", address, target.port));
+    engineFailure(worker, FailureKind::Network,
+                  formatText("连接 [%s:%d]超时", address, target.port));
     return kOpenTransient;
   }
   if (code != 0) {
-    engineLog(task, &worker, kLogError, formatText("连接 [%s:%d]失败", address, target.port));
+    engineFailure(worker, FailureKind::Network,
+                  formatText("连接 [%s:%d]失败", address, target.port));
     return kOpenTransient;
   }
   engineLog(task, &worker, kLogProgress,
@@ -103,13 +107,13 @@ int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_vi
   TransferTask& task = worker.task;
   std::optional<std::string> request = buildHttpRequest(requestFieldsFor(settings, rangeLine));
   if (!request) {
-    engineLog(task, &worker, kLogError, kRequestTooLong);
+    engineFailure(worker, FailureKind::None, kRequestTooLong);
     return kOpenPermanent;
   }
   engineLog(task, &worker, kLogSent, *request);
   int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker);
   if (sent != static_cast<int32_t>(request->size())) {
-    if (!worker.stopRequested()) engineLog(task, &worker, kLogError, "发送请求失败");
+    if (!worker.stopRequested()) engineFailure(worker, FailureKind::Network, "发送请求失败");
     return kOpenTransient;
   }
   return kOpenReady;
@@ -124,7 +128,7 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
   std::optional<HeaderSpan> span;
   while (!(span = findHeaderBlock(std::string_view(buffer, held)))) {
     if (held == sizeof buffer) {
-      engineLog(task, &worker, kLogError, "HTTP返回头部信息过长");
+      engineFailure(worker, FailureKind::ServerReply, "HTTP返回头部信息过长");
       return kOpenPermanent;
     }
     ReceiveRequest request;
@@ -137,7 +141,7 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
     held += result.received;
     if (worker.stopRequested()) return kOpenTransient;
     if (result.code < 0) {
-      engineLog(task, &worker, kLogError, errorText(result.code));
+      engineFailure(worker, FailureKind::Network, errorText(result.code));
       return kOpenTransient;
     }
   }
@@ -152,9 +156,10 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
 
 int32_t rejectStatus(Worker& worker, int32_t code) {
   if (code == 400 || code == 403 || code == 404) {
-    engineLog(worker.task, &worker, kLogError, "出现错误");
+    engineFailure(worker, FailureKind::ServerReply, formatText("出现错误, 返回号[%d]", code));
   } else {
-    engineLog(worker.task, &worker, kLogError, formatText("暂时不支持的返回, 返回号[%d]", code));
+    engineFailure(worker, FailureKind::ServerReply,
+                  formatText("暂时不支持的返回, 返回号[%d]", code));
   }
   return kOpenPermanent;
 }
@@ -232,7 +237,7 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
         }
       }
       if (response.contentLength < 0) {
-        engineLog(task, &worker, kLogError, "无法获得文件大小");
+        engineFailure(worker, FailureKind::ServerReply, "无法获得文件大小");
         return kOpenPermanent;
       }
       task.setTotalSize(response.contentLength);
@@ -245,16 +250,16 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     }
     if (code != 301 && code != 302) return rejectStatus(worker, code);
     if (!response.location) {
-      engineLog(task, &worker, kLogError, "获得重定向信息错误");
+      engineFailure(worker, FailureKind::ServerReply, "获得重定向信息错误");
       return kOpenPermanent;
     }
     engineLog(task, &worker, kLogError, formatText("重定向到 [%s]", response.location->c_str()));
     if (redirects >= task.tuning.maxRedirects) {
-      engineLog(task, &worker, kLogError, kTooManyRedirects);
+      engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
       return kOpenPermanent;
     }
     if (layer.redirect(response) != RedirectResult::Followed) {
-      engineLog(task, &worker, kLogError, kTooManyRedirects);
+      engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
       return kOpenPermanent;
     }
     worker.dataSocket.reset();
@@ -283,7 +288,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
     ignoredRange = ignoredRange || (start >= 0 && start != position);
   }
   if (ignoredRange) {
-    engineLog(task, &worker, kLogError, "出现错误");
+    engineFailure(worker, FailureKind::Integrity, "出现错误");
     return kOpenPermanent;
   }
   if (code != 206) return rejectStatus(worker, code);

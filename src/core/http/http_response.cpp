@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/decimal.h"
+
 namespace {
 
 // The value of the first header line that starts with `name` (which ends in ": "). Names
@@ -30,23 +32,14 @@ std::optional<std::string> eitherHeader(std::string_view header, std::string_vie
 }
 
 int64_t decimalOrMinusOne(const std::optional<std::string>& text) {
-  if (!text || text->empty()) return -1;
-  int64_t value = 0;
-  for (char c : *text) {
-    if (c < '0' || c > '9') return -1;
-    if (value > (std::numeric_limits<int64_t>::max() - (c - '0')) / 10) return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value;
+  if (!text) return -1;
+  return parseDecimal(*text).value_or(-1);
 }
 
 int32_t statusCodeAt9(std::string_view header) {
-  int32_t code = 0;
-  for (size_t i = 9; i < std::min<size_t>(12, header.size()); ++i) {
-    if (header[i] < '0' || header[i] > '9') break;
-    code = code * 10 + (header[i] - '0');
-  }
-  return code;
+  if (header.size() <= 9) return 0;
+  std::optional<LeadingDecimal> code = leadingDecimal(header.substr(9, 3));
+  return code ? static_cast<int32_t>(code->value) : 0;
 }
 
 }  // namespace

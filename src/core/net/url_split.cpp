@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "platform/decimal.h"
+
 namespace {
 
 struct Scheme {
@@ -23,19 +25,6 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
   }
   return true;
-}
-
-// The leading decimal digits of `text` modulo 65536; nothing when there are none.
-std::optional<uint16_t> leadingPort(std::string_view text) {
-  uint32_t value = 0;
-  size_t digits = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    value = (value * 10 + static_cast<uint32_t>(c - '0')) & 0xFFFFu;
-    ++digits;
-  }
-  if (digits == 0) return std::nullopt;
-  return static_cast<uint16_t>(value);
 }
 
 int hexValue(char c) {
@@ -62,7 +51,9 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
     size_t at = host.find('@');
     size_t colon = at == std::string_view::npos ? host.find(':') : host.find(':', at + 1);
     if (colon != std::string_view::npos) {
-      if (auto port = leadingPort(host.substr(colon + 1))) parts.port = *port;
+      if (auto port = leadingDecimalModulo(host.substr(colon + 1), 65536)) {
+        parts.port = static_cast<uint16_t>(*port);
+      }
     }
     return parts;
   }

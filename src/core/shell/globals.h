@@ -55,6 +55,7 @@ struct Globals {
   std::unique_ptr<TaskParam> taskParams;  // filled by the window thread for each download
   int32_t processorCount = 0;
   std::unique_ptr<Download> downloadObject;
+  EngineTuning downloadTuning;  // retries and waits of package downloads (tests shorten them)
   int64_t totalBytes = 0;
   int64_t doneBytes = 0;
   uint64_t lastSpeedTick = 0;

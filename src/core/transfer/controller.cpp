@@ -167,7 +167,7 @@ void Controller::deliver(const TaskEvent& event) {
     return;
   }
   if (task_.statusCallback) {
-    task_.statusCallback(event.subCode, event.worker, static_cast<int32_t>(event.a),
+    task_.statusCallback(event.status, event.worker, static_cast<int32_t>(event.a),
                          static_cast<int32_t>(event.b), &task_);
   }
 }
@@ -182,8 +182,13 @@ void runController(TransferTask* task) {
     final = bytesWritten(*task);
     task->bytesReceived.store(final);
   }
+  if (transferComplete(*task)) {
+    task->settleOutcome(TaskEnding::Complete);
+  } else {
+    task->settleOutcome(task->stopRequested() ? TaskEnding::Stopped : TaskEnding::Failed);
+  }
   if (task->statusCallback) {
-    task->statusCallback(kStatusTaskEnded, nullptr, static_cast<int32_t>(final), 0, task);
+    task->statusCallback(TaskStatus::TaskEnded, nullptr, static_cast<int32_t>(final), 0, task);
   }
   if (task->owner != nullptr) task->owner->taskReleased(*task);
   task->controller.detach();

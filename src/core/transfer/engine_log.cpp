@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "transfer/transfer_task.h"
+#include "transfer/worker.h"
 
 std::string logTimeText(const std::tm& local) {
   std::string text =
@@ -50,4 +51,9 @@ void engineLog(TransferTask& task, Worker* worker, int32_t level, std::string me
   event.timeText = currentLogTimeText();
   event.message = std::move(message);
   task.events.post(std::move(event));
+}
+
+void engineFailure(Worker& worker, FailureKind kind, std::string message) {
+  worker.noteFailure(kind, message);
+  engineLog(worker.task, &worker, kLogError, std::move(message));
 }

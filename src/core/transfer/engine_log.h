@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "transfer/task_outcome.h"
+
 class Worker;
 struct TransferTask;
 
@@ -25,3 +27,7 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 // Queues a log line for the task's controller (any thread). Lines are dropped once the
 // task's queue is closed, and when the task has no log callback.
 void engineLog(TransferTask& task, Worker* worker, int32_t level, std::string message);
+// Logs an error (level 3) that ends or interrupts the worker's connection and keeps it as the
+// worker's latest failure: when the worker ends with an error, the task's outcome names it.
+// Worker thread only.
+void engineFailure(Worker& worker, FailureKind kind, std::string message);

@@ -17,14 +17,14 @@ bool EventQueue::postData(Worker* worker, int64_t bytes) {
   if (closed_) return false;
   if (!events_.empty()) {
     TaskEvent& last = events_.back();
-    if (last.code == kEventStatus && last.subCode == kStatusDataCode && last.worker == worker) {
+    if (last.code == kEventStatus && last.status == TaskStatus::Data && last.worker == worker) {
       last.a += bytes;
       return true;
     }
   }
   TaskEvent event;
   event.code = kEventStatus;
-  event.subCode = kStatusDataCode;
+  event.status = TaskStatus::Data;
   event.worker = worker;
   event.a = bytes;
   events_.push_back(std::move(event));

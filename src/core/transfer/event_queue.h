@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "transfer/task_status.h"
+
 class Worker;
 
 // Longest delay of a quietly posted event.
@@ -26,12 +28,10 @@ inline constexpr int32_t kEventStopWorker = 5;     // worker: the one to stop, o
 inline constexpr int32_t kEventLog = 9;            // a log line to deliver
 inline constexpr int32_t kEventNoWorkerLeft = 18;  // last worker ended, or the task stops
 inline constexpr int32_t kEventStatus = 21;        // a status callback to make
-// The status sub-code of received data (see transfer_task.h).
-inline constexpr int32_t kStatusDataCode = 16;
 
 struct TaskEvent {
   int32_t code = 0;
-  int32_t subCode = 0;  // status code for kEventStatus
+  TaskStatus status = TaskStatus::Data;  // for kEventStatus
   Worker* worker = nullptr;
   int64_t a = 0;
   int64_t b = 0;

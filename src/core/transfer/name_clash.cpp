@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/decimal.h"
 #include "transfer/engine_log.h"
 #include "transfer/engine_tuning.h"
 #include "transfer/transfer_task.h"
@@ -20,14 +21,10 @@ std::optional<int64_t> existingSize(const std::string& path) {
 // k+1 for the one or two characters of k; the same text when k reads as 0 or is no number;
 // nothing when k+1 passes 99.
 std::optional<std::string> nextCounter(std::string_view k) {
-  int value = 0;
-  for (char c : k) {
-    if (c < '0' || c > '9') return std::string(k);
-    value = value * 10 + (c - '0');
-  }
-  if (value == 0) return std::string(k);
-  if (value + 1 > kRenameAttempts) return std::nullopt;
-  return std::to_string(value + 1);
+  std::optional<int64_t> value = parseDecimal(k);
+  if (!value || *value == 0) return std::string(k);
+  if (*value + 1 > kRenameAttempts) return std::nullopt;
+  return std::to_string(*value + 1);
 }
 
 bool renameAutomatically(Worker& worker) {
@@ -35,7 +32,10 @@ bool renameAutomatically(Worker& worker) {
   std::string path = task.localPath();
   for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
     std::optional<std::string> next = nextAutomaticName(path);
-    if (!next) return false;
+    if (!next) {
+      worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 无法自动更名");
+      return false;
+    }
     path = *next;
     if (!existingSize(path)) {
       task.setLocalPath(path);
@@ -44,7 +44,7 @@ bool renameAutomatically(Worker& worker) {
       return true;
     }
   }
-  engineLog(task, &worker, kLogError, "发现同名文件，超过系统自动更名次数");
+  engineFailure(worker, FailureKind::LocalFile, "发现同名文件，超过系统自动更名次数");
   return false;
 }
 
@@ -85,7 +85,7 @@ bool settleNameClash(Worker& worker) {
   if (!size) return true;
   int32_t answer = 0;
   if (task.statusCallback) {
-    answer = task.statusCallback(kStatusNameClash, &worker, static_cast<int32_t>(*size),
+    answer = task.statusCallback(TaskStatus::NameClash, &worker, static_cast<int32_t>(*size),
                                  static_cast<int32_t>(task.totalSize.load()), &task);
   }
   switch (answer) {
@@ -93,12 +93,14 @@ bool settleNameClash(Worker& worker) {
       return renameAutomatically(worker);
     case 1:
       engineLog(task, &worker, kLogProgress, "发现同名文件, 用户选择放弃下载");
+      worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 用户选择放弃下载");
       return false;
     case 2:
       engineLog(task, &worker, kLogProgress,
                 formatText("发现同名文件, 用户更名为%s", task.localPath().c_str()));
       return true;
     default:
+      worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 放弃下载");
       return false;
   }
 }

@@ -7,15 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "transfer/task_status.h"
+
 class Worker;
 struct TransferTask;
 
 // Status callback: (code, worker, a, b, task). Codes and arguments are listed in
-// transfer/transfer_task.h. Called on the task's controller thread, except code 18 (a file of
+// transfer/task_status.h. Called on the task's controller thread, except code 18 (a file of
 // the same name exists), which is asked on the worker thread that opens the file; only the
 // answer to code 18 is read.
-using StatusCallback =
-    std::function<int32_t(int32_t code, Worker* worker, int32_t a, int32_t b, TransferTask* task)>;
+using StatusCallback = std::function<int32_t(TaskStatus code, Worker* worker, int32_t a, int32_t b,
+                                             TransferTask* task)>;
 
 // Log callback: (worker, time text, message, level, task), on the controller thread.
 // Levels: 0 progress, 1 request or command sent, 2 text received, 3 error or notice.

@@ -45,14 +45,14 @@ bool TransferTask::nameFromServer() const {
   return nameFromServer_;
 }
 
-void TransferTask::postStatus(int32_t code, Worker* worker, int64_t a, int64_t b) {
-  if (code == kStatusData) {
+void TransferTask::postStatus(TaskStatus code, Worker* worker, int64_t a, int64_t b) {
+  if (code == TaskStatus::Data) {
     events.postData(worker, a);
     return;
   }
   TaskEvent event;
   event.code = kEventStatus;
-  event.subCode = code;
+  event.status = code;
   event.worker = worker;
   event.a = a;
   event.b = b;
@@ -62,6 +62,28 @@ void TransferTask::postStatus(int32_t code, Worker* worker, int64_t a, int64_t b
 void TransferTask::wakeSleepers() {
   { std::lock_guard lock(stopMutex); }  // a sleeper is either waiting or sees the flag
   stopSignal.notify_all();
+}
+
+void TransferTask::recordFailure(FailureKind kind, std::string message) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.kind = kind;
+  outcome_.message = std::move(message);
+}
+
+void TransferTask::settleOutcome(TaskEnding ending) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.ending = ending;
+  if (ending != TaskEnding::Failed) {
+    outcome_.kind = FailureKind::None;
+    outcome_.message.clear();
+  } else if (outcome_.message.empty()) {
+    outcome_.message = "下载未完成";
+  }
+}
+
+TaskOutcome TransferTask::outcome() const {
+  std::lock_guard lock(outcomeMutex_);
+  return outcome_;
 }
 
 TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,

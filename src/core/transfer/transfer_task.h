@@ -8,21 +8,7 @@
 // may use the task pointer only until taskReleased() has been called (it may block that call
 // with its own lock while it uses the task).
 //
-// Status codes (status callback, code/a/b):
-//   3  first data of a fresh task; a = total size
-//   4  the task ended, always last and once; a = bytes written when stopped, else total size.
-//      Whether the file is complete is told by transferComplete(task) / bytesWritten(task),
-//      both valid inside the code-4 call.
-//   5  a worker thread started
-//   6  a worker begins its first segment; a = position, b = segment end
-//   7  a worker moves on to another segment; a = position, b = segment end
-//   8  a worker ended normally (also when stopped); a = its position
-//   9  a worker ended with an error; a = its position
-//   16 data arrived; a = byte count (delivered within kQuietDeliveryMs; data of one worker
-//      that queued up meanwhile comes as one call)
-//   18 a file of the same name exists (asked on the worker thread); a = its size, b = total;
-//      answer 0 rename automatically, 1 give up, 2 the callback renamed the target itself
-//      with setLocalPath, anything else give up silently.
+// Status events: transfer/task_status.h.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -38,20 +24,12 @@
 #include "transfer/output_file.h"
 #include "transfer/protocol.h"
 #include "transfer/segment_table.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_owner.h"
 #include "transfer/task_param.h"
+#include "transfer/task_status.h"
 
 class Worker;
-
-inline constexpr int32_t kStatusSizeKnown = 3;
-inline constexpr int32_t kStatusTaskEnded = 4;
-inline constexpr int32_t kStatusWorkerStarted = 5;
-inline constexpr int32_t kStatusFirstRange = 6;
-inline constexpr int32_t kStatusNextRange = 7;
-inline constexpr int32_t kStatusWorkerDone = 8;
-inline constexpr int32_t kStatusWorkerFailed = 9;
-inline constexpr int32_t kStatusData = kStatusDataCode;
-inline constexpr int32_t kStatusNameClash = 18;
 
 struct TransferTask {
   TransferTask() = default;
@@ -123,12 +101,21 @@ struct TransferTask {
 
   void setTotalSize(int64_t size) { totalSize.store(size, std::memory_order_release); }
   // Queues a status event for the controller (code 21 with this sub-code).
-  void postStatus(int32_t code, Worker* worker, int64_t a, int64_t b);
+  void postStatus(TaskStatus code, Worker* worker, int64_t a, int64_t b);
   bool stopRequested() const { return stopFlag.load(std::memory_order_acquire) != 0; }
   // Wakes every sleeping worker.
   void wakeSleepers();
 
+  // A worker ended with this failure (any worker thread); the last one recorded names the
+  // task's failure.
+  void recordFailure(FailureKind kind, std::string message);
+  // Called once by the controller before the final status call: how the task ended.
+  void settleOutcome(TaskEnding ending);
+  TaskOutcome outcome() const;
+
  private:
+  mutable std::mutex outcomeMutex_;
+  TaskOutcome outcome_;
   mutable std::mutex pathMutex_;
   std::string localPath_;
   bool nameFromServer_ = false;

@@ -54,6 +54,11 @@ void Worker::countReceived(size_t bytes) {
   task.receivedSinceTake.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
 }
 
+void Worker::noteFailure(FailureKind kind, std::string message) {
+  failureKind_ = kind;
+  failure_ = std::move(message);
+}
+
 int64_t Worker::position() const {
   int32_t index = segmentIndex();
   return index < 0 ? -1 : task.segments.at(index).position();
@@ -65,7 +70,7 @@ int64_t Worker::segmentEnd() const {
 }
 
 void Worker::run() {
-  task.postStatus(kStatusWorkerStarted, this, 0, 0);
+  task.postStatus(TaskStatus::WorkerStarted, this, 0, 0);
   buffer_ = std::make_unique<uint8_t[]>(kTransferBufferSize);
   finish(work());
 }
@@ -83,12 +88,12 @@ Worker::End Worker::work() {
     if (!task.output.isOpen() && task.resuming) {
       std::string path = task.localPath();
       if (!task.output.openExisting(path, task.totalSize.load())) {
-        engineLog(task, this, kLogError,
-                  formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
+        engineFailure(*this, FailureKind::LocalFile,
+                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
         return End::Error;
       }
     }
-    task.postStatus(kStatusFirstRange, this, position(), segmentEnd());
+    task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   }
   return receiveSegments(body.length);
 }
@@ -98,7 +103,10 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
     body.length = 0;
     int32_t result =
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
-    if (result == kOpenReady) return Step::Go;
+    if (result == kOpenReady) {
+      noteFailure(FailureKind::None, std::string());
+      return Step::Go;
+    }
     closeConnections();
     if (result != kOpenTransient) return Step::Failed;
     Step retry = retryAfterFailure();
@@ -121,23 +129,23 @@ bool Worker::prepareOutputFile() {
   if (!path.empty() && path.back() == '/' && !task.nameFromServer()) {
     std::string name = fileNameFromUrlPath(task.protocol->pathForFileName());
     if (!isUsableFileName(name) || !task.setLocalPath(path + name)) {
-      engineLog(task, this, kLogError, kCreateFileFailed);
+      engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
       return false;
     }
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
   if (!task.output.create(task.localPath(), task.totalSize.load())) {
-    engineLog(task, this, kLogError, kCreateFileFailed);
+    engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
     return false;
   }
   return true;
 }
 
 void Worker::announceFirstSegment() {
-  task.postStatus(kStatusFirstRange, this, position(), segmentEnd());
+  task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   if (!task.sizeReported.exchange(true)) {
-    task.postStatus(kStatusSizeKnown, this, task.totalSize.load(), 0);
+    task.postStatus(TaskStatus::SizeKnown, this, task.totalSize.load(), 0);
   }
   int32_t further = task.segments.count() - 1;
   for (int32_t i = 0; i < further; ++i) {
@@ -154,7 +162,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     if (length == 0) return;
     received_.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
     task.bytesReceived.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
-    task.postStatus(kStatusData, this, static_cast<int64_t>(length), 0);
+    task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(length), 0);
     buffered = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(length), segmentEnd() - position()));
   };
@@ -181,7 +189,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
     Step opened = open(false, body);
     if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
-    task.postStatus(kStatusNextRange, this, position(), segmentEnd());
+    task.postStatus(TaskStatus::NextRange, this, position(), segmentEnd());
     takeBody(body.length);
   }
 }
@@ -197,7 +205,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   ReceiveResult got =
       receiveWithTimeout(dataSocket.get(), buffer_.get() + buffered, request, *this, this);
   if (got.received > 0) {
-    task.postStatus(kStatusData, this, static_cast<int64_t>(got.received), 0);
+    task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(got.received), 0);
     buffered += got.received;
     paceReceive(got.received);
   }
@@ -207,7 +215,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
     return Step::Go;
   }
   if (stopRequested()) return Step::Stopped;
-  engineLog(task, this, kLogError, errorText(got.code));
+  engineFailure(*this, FailureKind::Network, errorText(got.code));
   closeConnections();
   if (!flush(buffered)) return Step::Failed;
   Step retry = retryAfterFailure();
@@ -218,7 +226,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   if (body.length > 0) {
     received_.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
     task.bytesReceived.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
-    task.postStatus(kStatusData, this, static_cast<int64_t>(body.length), 0);
+    task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(body.length), 0);
     buffered = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(body.length), segmentEnd() - position()));
   }
@@ -273,8 +281,10 @@ void Worker::finish(End end) {
   buffer_.reset();
   int32_t index = segmentIndex();
   int64_t reached = index < 0 ? 0 : position();
-  task.postStatus(end == End::Normal ? kStatusWorkerDone : kStatusWorkerFailed, this, reached, 0);
+  task.postStatus(end == End::Normal ? TaskStatus::WorkerDone : TaskStatus::WorkerFailed, this,
+                  reached, 0);
   task.segments.release(index);
+  if (end == End::Error) task.recordFailure(failureKind_, failure_);
   runFlag_.store(-1, std::memory_order_release);
   bool last;
   {

@@ -15,11 +15,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "transfer/protocol.h"
+#include "transfer/task_outcome.h"
 
 struct TransferTask;
 
@@ -52,6 +54,9 @@ class Worker final : public StopCondition, public ReceiveCounter {
   // Start + length of the current segment; -1 without a segment.
   int64_t segmentEnd() const;
   int64_t receivedBytes() const { return received_.load(std::memory_order_relaxed); }
+  // Keeps the latest failure of this worker's connection (worker thread only); it becomes the
+  // task's failure when the worker ends with an error. A successful open forgets it.
+  void noteFailure(FailureKind kind, std::string message);
   bool isFirstOfFreshTask() const { return firstOfFreshTask_; }
   // The protocol layer's per-worker state, created on first use.
   template <class State>
@@ -88,6 +93,8 @@ class Worker final : public StopCondition, public ReceiveCounter {
   std::atomic<int64_t> received_{0};
   const bool firstOfFreshTask_;
   int32_t retriesUsed_ = 0;
+  FailureKind failureKind_ = FailureKind::None;
+  std::string failure_;
   // Rate pacing: bytes received since paceStartMs_ under the limit pacedLimit_.
   int32_t pacedLimit_ = 0;
   uint64_t paceStartMs_ = 0;

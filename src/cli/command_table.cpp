@@ -1,0 +1,103 @@
+// The table of downloader-cli's commands and the texts made from it.
+#include "command_table.h"
+
+#include <array>
+
+#include "commands.h"
+
+namespace {
+
+constexpr char kPackages[] =
+    "PACKAGE is 三端, 功能, 反挂 or 工具 (or server, plugin, anticheat, tools).\n";
+constexpr char kCommonOptions[] =
+    "--manifest URL  the manifest to read instead of the built-in one\n"
+    "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
+    "                (default: the folder of this program)\n";
+
+const std::array<CommandSpec, 4> kCommands = {{
+    {"fetch",
+     "URL PATH [--connections N] [--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] "
+     "[--referer TEXT] [--log]",
+     "Fetches one file over http:// or ftp:// into PATH, over N parallel connections\n"
+     "(default 1). A PATH ending in / takes the server's file name.\n"
+     "--connections N       parallel connections\n"
+     "--speed-limit B       bytes per second over the whole transfer (0: none)\n"
+     "--proxy HOST[:PORT]   HTTP proxy (port 80 when omitted)\n"
+     "--referer TEXT        the Referer header (default: derived from the URL)\n"
+     "--log                 print the engine's log lines (level, time, text) on stderr\n"
+     "Exit status 0 when every byte of the file was written, 1 otherwise, 2 on a usage "
+     "error.\n",
+     &runFetchCommand},
+    {"check", "[--manifest URL] [--dir DIR]",
+     "Reads the vendor's manifest and prints, for each package, whether the archive in DIR is\n"
+     "current (最新版) or a new release exists (发现新版). Exit status 0 when the manifest was "
+     "read.\n",
+     &runCheckCommand},
+    {"download", "PACKAGE [--manifest URL] [--dir DIR]",
+     "Downloads the package's archive into DIR under its fixed name (三端.zip, 功能.zip, "
+     "反挂.zip,\n"
+     "工具.zip), then checks it against the manifest. Exit status 0 when the archive is "
+     "current.\n",
+     &runDownloadCommand},
+    {"install", "PACKAGE --root DIR [--root DIR ...] [--dir DIR]",
+     "Extracts the package's archive from DIR into its staging folder and installs its files\n"
+     "into every server root (the tools package is only extracted). Exit status 0 when every\n"
+     "root was installed and the job ended with 安装完成.\n",
+     &runInstallCommand},
+}};
+
+bool takesPackage(const CommandSpec& command) {
+  return command.name != "fetch";
+}
+
+}  // namespace
+
+std::span<const CommandSpec> commandTable() {
+  return kCommands;
+}
+
+const CommandSpec* findCommand(std::string_view name) {
+  for (const CommandSpec& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+void printUsage(std::FILE* out) {
+  std::fprintf(out, "usage:\n");
+  for (const CommandSpec& command : kCommands) {
+    std::fprintf(out, "  downloader-cli %.*s %.*s\n", static_cast<int>(command.name.size()),
+                 command.name.data(), static_cast<int>(command.synopsis.size()),
+                 command.synopsis.data());
+  }
+  std::fprintf(out,
+               "%s"
+               "downloader-cli COMMAND --help describes a command; downloader-cli --version "
+               "prints the version.\n",
+               kPackages);
+}
+
+void printCommandHelp(const CommandSpec& command, std::FILE* out) {
+  std::fprintf(out, "usage: downloader-cli %.*s %.*s\n%.*s", static_cast<int>(command.name.size()),
+               command.name.data(), static_cast<int>(command.synopsis.size()),
+               command.synopsis.data(), static_cast<int>(command.description.size()),
+               command.description.data());
+  if (takesPackage(command)) std::fprintf(out, "%s%s", kPackages, kCommonOptions);
+}
+
+int commandUsageError(std::string_view name, std::string_view message) {
+  std::fprintf(stderr, "downloader-cli %.*s: %.*s\n", static_cast<int>(name.size()), name.data(),
+               static_cast<int>(message.size()), message.data());
+  if (const CommandSpec* command = findCommand(name)) {
+    std::fprintf(stderr, "usage: downloader-cli %.*s %.*s\n",
+                 static_cast<int>(command->name.size()), command->name.data(),
+                 static_cast<int>(command->synopsis.size()), command->synopsis.data());
+    std::fprintf(stderr, "downloader-cli %.*s --help describes it.\n",
+                 static_cast<int>(command->name.size()), command->name.data());
+  }
+  return kExitUsage;
+}
+
+std::string_view versionText() {
+  return "downloader-cli 1.1.0";
+}

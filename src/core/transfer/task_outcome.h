@@ -1,0 +1,20 @@
+#pragma once
+// How a transfer task ended, and why it failed: a value the engine fills where the failure
+// happens, so that nobody has to read it back out of log lines.
+#include <string>
+
+enum class TaskEnding { Complete, Stopped, Failed };
+
+enum class FailureKind {
+  None,         // no failure, or one of no particular class
+  ServerReply,  // the server answered with an error (HTTP status, FTP reply, no size, ...)
+  Network,      // name resolution, connect, send or receive failed, or timed out
+  LocalFile,    // the local file could not be created, written or named
+  Integrity,    // the server's bytes do not match what was asked (range, size)
+};
+
+struct TaskOutcome {
+  TaskEnding ending = TaskEnding::Failed;
+  FailureKind kind = FailureKind::None;
+  std::string message;  // last error text, the system's own wording, no password
+};
