@@ -1,11 +1,13 @@
 #include "download_jobs/package_download.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "download/download.h"
 #include "download/speed_text.h"
+#include "net/url_split.h"
 #include "platform/files.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
@@ -58,6 +60,14 @@ void finishDownload(Globals& g, std::string failureText) {
 // Window thread: the engine refused the task, so no event will ever end this job.
 void abandonDownload(Globals& g) {
   joinDownloadStarter(g);
+  std::optional<UrlParts> url = splitUrl(g.downloadUrl);
+  const bool known = url && (url->protocol == kProtocolHttp || url->protocol == kProtocolFtp);
+  if (g.downloadingPackage) {
+    // The message box keeps the program's own text; the status line says why.
+    g.window->setText(control::透明标签1,
+                      std::string(packageInfo(*g.downloadingPackage).name) +
+                          "下载无法开始: " + (known ? "无法启动下载任务" : "不支持的下载地址"));
+  }
   endDownloadJob(g);
   resetProgressDisplay(g);
   g.window->messageBox(kDownloadCannotStart, BoxOwner::MainWindow);
