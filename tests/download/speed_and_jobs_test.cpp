@@ -71,6 +71,6 @@ TEST_F(DownloadJob, RefusedStartReturnsToIdleWithAMessage) {
   EXPECT_EQ(globals->downloadBusy, 0);
   EXPECT_FALSE(window.visible[control::进度条1]);
   EXPECT_FALSE(window.visible[control::标签_提示内容]);
-  EXPECT_EQ(window.texts[control::透明标签1], "三端下载无法开始: 不支持的下载地址");
+  EXPECT_EQ(window.texts[control::透明标签1], "三端: 不支持的下载地址");
   EXPECT_EQ(window.texts[control::按钮_下载三端], "下载");
 }

@@ -227,7 +227,7 @@ TEST_F(UpdateCheck, AFinishedDownloadAsksForOneMoreCheckAndItsMismatchIsTold) {
   ASSERT_TRUE(
       window.runPostedUntil([this] { return !globals->checkRunning && !globals->finishedDownload; },
                             std::chrono::seconds(20)));
-  EXPECT_EQ(window.texts[control::透明标签1], "三端.zip 下载完成, 但MD5与远程配置不符");
+  EXPECT_EQ(window.texts[control::透明标签1], "三端.zip MD5与远程配置不符");
   EXPECT_TRUE(window.enabled[control::按钮_安装三端]);
   EXPECT_EQ(window.texts[control::标签1], "发现新版");
 }

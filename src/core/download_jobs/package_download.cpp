@@ -64,9 +64,9 @@ void abandonDownload(Globals& g) {
   const bool known = url && (url->protocol == kProtocolHttp || url->protocol == kProtocolFtp);
   if (g.downloadingPackage) {
     // The message box keeps the program's own text; the status line says why.
-    g.window->setText(control::透明标签1,
-                      std::string(packageInfo(*g.downloadingPackage).name) +
-                          "下载无法开始: " + (known ? "无法启动下载任务" : "不支持的下载地址"));
+    g.window->setText(control::透明标签1, std::string(packageInfo(*g.downloadingPackage).name) +
+                                              ": " +
+                                              (known ? "无法启动下载任务" : "不支持的下载地址"));
   }
   endDownloadJob(g);
   resetProgressDisplay(g);
@@ -74,7 +74,8 @@ void abandonDownload(Globals& g) {
 }
 
 // Controller thread, inside the final event: what the status line should say about a
-// download that did not deliver its whole file (empty when it did).
+// download that did not deliver its whole file (empty when it did). The line is 184 pixels
+// wide, so it names the kind of failure only; the command line prints the engine's words.
 std::string failureText(const PackageInfo& package, const TaskOutcome& outcome) {
   if (outcome.ending == TaskEnding::Complete) return std::string();
   std::string text = std::string(package.name);
@@ -95,10 +96,6 @@ std::string failureText(const PackageInfo& package, const TaskOutcome& outcome) 
     case FailureKind::None:
       text += "下载未完成";
       break;
-  }
-  // The engine's own words, when short enough for the status line.
-  if (!outcome.message.empty() && outcome.message.size() <= 60) {
-    text += " (" + outcome.message + ")";
   }
   return text;
 }

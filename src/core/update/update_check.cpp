@@ -48,7 +48,7 @@ void reportFinishedDownload(Globals& g) {
   const PackageState& state = g.package(done.id);
   std::string text = done.failureText;
   if (text.empty() && !state.manifest.md5.empty() && state.manifest.md5 != state.localMd5) {
-    text = std::string(row.archive) + " 下载完成, 但MD5与远程配置不符";
+    text = std::string(row.archive) + " MD5与远程配置不符";
   }
   if (!text.empty()) g.window->setText(control::透明标签1, text);
 }
