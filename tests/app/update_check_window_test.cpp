@@ -12,17 +12,6 @@
 
 namespace {
 
-void neverAnswers(ScriptedConnection& connection) {
-  connection.readUntil("\r\n\r\n");
-  connection.stall(120000);
-}
-
-void trickles(ScriptedConnection& connection) {
-  connection.readUntil("\r\n\r\n");
-  connection.send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n[反挂]");
-  while (!connection.stopping() && connection.send("x")) connection.stall(500);
-}
-
 // Measures the longest time the window thread was kept from its events.
 class PauseProbe {
  public:
@@ -51,7 +40,7 @@ class UpdateCheckWindowTest : public QObject {
 
  private slots:
   void aTricklingManifestNeverFreezesTheWindow() {
-    ScriptedServer slow(trickles);
+    ScriptedServer slow([](ScriptedConnection& c) { tricklesForever(c, "[反挂]", 500); });
     WindowFixture fixture;
     fixture.manifestUrl = slow.url("/xiazaiqi/xiazai.txt");
     PauseProbe probe;

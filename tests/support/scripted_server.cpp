@@ -164,3 +164,15 @@ std::string requestTarget(std::string_view request) {
 std::string httpHeader(int status, const std::string& reason, const std::string& fields) {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + fields + "\r\n";
 }
+
+void neverAnswers(ScriptedConnection& connection) {
+  connection.readUntil("\r\n\r\n");
+  while (!connection.stopping()) connection.stall(1000);
+}
+
+void tricklesForever(ScriptedConnection& connection, std::string_view firstBytes, int pauseMs) {
+  connection.readUntil("\r\n\r\n");
+  connection.send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n");
+  connection.send(firstBytes);
+  while (!connection.stopping() && connection.send("x")) connection.stall(pauseMs);
+}

@@ -86,3 +86,9 @@ int64_t requestedRangeStart(std::string_view request);
 std::string requestTarget(std::string_view request);
 // A response header block ending with the blank line.
 std::string httpHeader(int status, const std::string& reason, const std::string& fields);
+
+// Scripts for a manifest server: one that reads the request and never answers, and one that
+// answers with a header and then one byte every `pauseMs` (fast enough for any idle limit,
+// never done).
+void neverAnswers(ScriptedConnection& connection);
+void tricklesForever(ScriptedConnection& connection, std::string_view firstBytes, int pauseMs);

@@ -178,19 +178,6 @@ TEST_F(UpdateCheck, ResetHidesTheProgressLine) {
   EXPECT_EQ(window.progress[control::进度条1], 0);
 }
 
-// A manifest server that accepts and never answers.
-void neverAnswers(ScriptedConnection& connection) {
-  connection.readUntil("\r\n\r\n");
-  connection.stall(60000);
-}
-
-// One that sends a byte every 100 ms, fast enough for any idle limit.
-void trickles(ScriptedConnection& connection) {
-  connection.readUntil("\r\n\r\n");
-  connection.send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n");
-  while (!connection.stopping() && connection.send("x")) connection.stall(100);
-}
-
 TEST_F(UpdateCheck, AsyncCheckDisablesItsButtonDropsASecondRequestAndStopsAtOnce) {
   ScriptedServer silent(neverAnswers);
   globals->manifestUrl = silent.url("/xiazaiqi/xiazai.txt");
@@ -208,7 +195,7 @@ TEST_F(UpdateCheck, AsyncCheckDisablesItsButtonDropsASecondRequestAndStopsAtOnce
 }
 
 TEST_F(UpdateCheck, ATricklingManifestEndsAtTheOverallLimit) {
-  ScriptedServer slow(trickles);
+  ScriptedServer slow([](ScriptedConnection& c) { tricklesForever(c, "", 100); });
   globals->manifestUrl = slow.url("/xiazaiqi/xiazai.txt");
   globals->manifestTotalTimeoutMs = 500;
   startUpdateCheck(*globals);
