@@ -1,0 +1,106 @@
+// Servers and links of the field, played by a scripted loopback server: answers to range
+// requests that do not fit, servers that ignore ranges, links that reset, hostile header
+// values. Whatever they do, no wrong byte is ever reported complete.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "download/download.h"
+#include "platform/files.h"
+#include "scripted_server.h"
+#include "temp_dir.h"
+#include "transfer/transfer_task.h"
+#include "transfer_recorder.h"
+
+namespace {
+
+const std::string kBody = patternBytes(100003, 11);
+const std::string kOther = patternBytes(120000, 12);  // the file after it was replaced
+
+std::string lengthField(size_t size) {
+  return "Content-Length: " + std::to_string(size) + "\r\n";
+}
+
+// Runs a task over `connections` and returns its outcome.
+TaskOutcome run(TransferRecorder& recorder, const std::string& url, const std::string& path,
+                int32_t connections) {
+  Download download;
+  EXPECT_TRUE(download.start(recorder.param(url, path, connections), quickTuning()));
+  EXPECT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  return download.outcome();
+}
+
+// Every byte of `file` is the right one or still zero.
+void expectNoWrongByte(const std::string& file, const std::string& body) {
+  ASSERT_LE(file.size(), body.size());
+  for (size_t i = 0; i < file.size(); ++i) {
+    if (file[i] != body[i] && file[i] != 0) {
+      ADD_FAILURE() << "wrong byte at " << i;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+// A 206 is accepted only when its Content-Range starts where the segment stands and names
+// the task's total; field names in any case and blanks around the value are fine.
+TEST(ServerFaults, RangeAnswersAreCheckedBeforeAnyByteIsWritten) {
+  struct Case {
+    const char* name;
+    std::function<std::string(int64_t from)> answer;  // header and body of a range answer
+  };
+  const Case bad[] = {
+      {"another total (the file was replaced)",
+       [](int64_t from) {
+         return httpHeader(206, "Partial",
+                           "Content-Range: bytes " + std::to_string(from) + "-119999/120000\r\n") +
+                kOther.substr(static_cast<size_t>(from));
+       }},
+      {"no Content-Range",
+       [](int64_t from) {
+         return httpHeader(206, "Partial", "") + kOther.substr(static_cast<size_t>(from));
+       }},
+      {"lower case, 10 bytes early",
+       [](int64_t from) {
+         return httpHeader(
+                    206, "Partial",
+                    "content-range: bytes " + std::to_string(from - 10) + "-100002/100003\r\n") +
+                kOther.substr(static_cast<size_t>(from - 10));
+       }},
+  };
+  for (const Case& c : bad) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server([&](ScriptedConnection& connection) {
+      int64_t from = requestedRangeStart(connection.readUntil("\r\n\r\n"));
+      connection.send(from < 0 ? httpHeader(200, "OK", lengthField(kBody.size())) + kBody
+                               : c.answer(from));
+    });
+    TempDir out;
+    TransferRecorder recorder;
+    TaskOutcome outcome = run(recorder, server.url("/f.bin"), out.file("f"), 4);
+    EXPECT_EQ(outcome.ending, TaskEnding::Failed);
+    EXPECT_EQ(outcome.kind, FailureKind::Integrity);
+    EXPECT_NE(outcome.message.find("返回的数据范围不符"), std::string::npos) << outcome.message;
+    EXPECT_FALSE(recorder.complete);
+    EXPECT_EQ(recorder.written, 25000);  // the first connection's own segment only
+    expectNoWrongByte(readWholeFile(out.file("f")), kBody);
+  }
+
+  SCOPED_TRACE("lower case with blanks, right range");
+  ScriptedServer server([](ScriptedConnection& connection) {
+    int64_t from = requestedRangeStart(connection.readUntil("\r\n\r\n"));
+    if (from < 0) {
+      connection.send(httpHeader(200, "OK", "content-length:   100003  \r\n") + kBody);
+      return;
+    }
+    connection.send(
+        httpHeader(206, "Partial",
+                   "CONTENT-RANGE:  Bytes " + std::to_string(from) + "-100002/100003 \r\n") +
+        kBody.substr(static_cast<size_t>(from)));
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  EXPECT_EQ(run(recorder, server.url("/f.bin"), out.file("f"), 4).ending, TaskEnding::Complete);
+  EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
+}
