@@ -164,6 +164,27 @@ int32_t rejectStatus(Worker& worker, int32_t code) {
   return kOpenPermanent;
 }
 
+// A segment request answered 200: the server ignores ranges and sends the whole file. The
+// task goes on over one connection: the first connection reads on through its answer, or,
+// when it has closed already, this answer is read from byte 0. A length other than the
+// task's total means another file: that is an integrity failure, not a fallback.
+int32_t fallBackToOneConnection(Worker& worker, const HttpResponseInfo& response) {
+  TransferTask& task = worker.task;
+  int64_t total = task.totalSize.load();
+  if (response.contentLength >= 0 && response.contentLength != total) {
+    engineFailure(
+        worker, FailureKind::Integrity,
+        formatText("返回的文件大小不符: 应为 %lld 字节, 返回 %lld 字节",
+                   static_cast<long long>(total), static_cast<long long>(response.contentLength)));
+    return kOpenPermanent;
+  }
+  bool first = false;
+  SegmentTable::Fallback fallback =
+      task.segments.fallBackToOne(worker.segmentIndex(), total, first);
+  if (first) engineLog(task, &worker, kLogError, "服务器不支持断点续传, 改为单连接下载");
+  return fallback == SegmentTable::Fallback::Restart ? kOpenReady : kOpenDropped;
+}
+
 }  // namespace
 
 std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlParts& url) {
@@ -277,11 +298,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
                              response.contentRange ? response.contentRange->c_str() : "无范围"));
     return kOpenPermanent;
   }
-  if (code == 200) {
-    // The whole file again: the server ignores ranges.
-    engineFailure(worker, FailureKind::ServerReply, "服务器不支持断点续传: 分段请求得到整个文件");
-    return kOpenPermanent;
-  }
+  if (code == 200) return fallBackToOneConnection(worker, response);
   return rejectStatus(worker, code);
 }
 

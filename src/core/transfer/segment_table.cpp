@@ -25,6 +25,8 @@ void SegmentTable::layout(int64_t total, int32_t count) {
   }
   entries_.back().length += total % count;
   capacity_ = roundUpToTen(count);
+  streamOwner_ = nullptr;
+  single_ = false;
 }
 
 bool SegmentTable::take(int32_t index, Worker* owner) {
@@ -49,10 +51,85 @@ int32_t SegmentTable::takeFree(Worker* owner) {
   return -1;
 }
 
+int32_t SegmentTable::moveOn(int32_t current, Worker* owner) {
+  std::lock_guard lock(mutex_);
+  if (current >= 0 && static_cast<size_t>(current) < entries_.size() &&
+      !entries_[current].finished()) {
+    return current;
+  }
+  if (streamOwner_ == owner) streamOwner_ = nullptr;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    Segment& segment = entries_[i];
+    if (segment.busy || segment.finished()) continue;
+    segment.busy = true;
+    segment.owner = owner;
+    if (current >= 0 && static_cast<size_t>(current) < entries_.size()) {
+      entries_[current].busy = false;
+      entries_[current].owner = nullptr;
+    }
+    return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+void SegmentTable::setStreamOwner(Worker* owner) {
+  std::lock_guard lock(mutex_);
+  streamOwner_ = owner;
+}
+
+void SegmentTable::leaveStream(Worker* owner) {
+  std::lock_guard lock(mutex_);
+  if (streamOwner_ == owner) streamOwner_ = nullptr;
+}
+
+void SegmentTable::dropAllBut(size_t kept) {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (i == kept) continue;
+    entries_[i].length = 0;
+    entries_[i].done = 0;
+  }
+}
+
+SegmentTable::Fallback SegmentTable::fallBackToOne(int32_t callerIndex, int64_t total,
+                                                   bool& fellBackNow) {
+  std::lock_guard lock(mutex_);
+  fellBackNow = !single_;
+  size_t caller = static_cast<size_t>(callerIndex);
+  bool known = callerIndex >= 0 && caller < entries_.size();
+  if (single_ && (!known || entries_[caller].length == 0)) return Fallback::Dropped;
+  if (!single_ && streamOwner_ != nullptr) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      Segment& segment = entries_[i];
+      // Its connection still carries the rest of the file, also when the segment is at its
+      // end: the owner has not moved on yet (moveOn clears streamOwner_), so it reads on.
+      if (segment.owner != streamOwner_ || segment.start != 0) continue;
+      single_ = true;
+      segment.length = total;
+      dropAllBut(i);
+      return Fallback::Dropped;
+    }
+  }
+  single_ = true;
+  if (!known) return Fallback::Dropped;
+  Segment& segment = entries_[caller];
+  segment.start = 0;
+  segment.length = total;
+  segment.done = 0;
+  segment.split = false;
+  dropAllBut(caller);
+  return Fallback::Restart;
+}
+
+bool SegmentTable::singleConnection() const {
+  std::lock_guard lock(mutex_);
+  return single_;
+}
+
 int32_t SegmentTable::takeOrSplit(Worker* owner) {
   int32_t index = takeFree(owner);
   if (index >= 0) return index;
   std::lock_guard lock(mutex_);
+  if (single_) return -1;
   int32_t widest = -1;
   int64_t widestLeft = 0;
   for (size_t i = 0; i < entries_.size(); ++i) {

@@ -82,6 +82,7 @@ Worker::End Worker::work() {
   if (firstOfFreshTask_) {
     if (!task.segments.take(0, this)) return End::Error;
     assignSegment(0);
+    task.segments.setStreamOwner(this);
     if (!prepareOutputFile()) return stopRequested() ? End::Normal : End::Error;
     announceFirstSegment();
   } else {
@@ -108,6 +109,7 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
       return Step::Go;
     }
     closeConnections();
+    if (result == kOpenDropped) return Step::Stopped;
     if (result != kOpenTransient) return Step::Failed;
     Step retry = retryAfterFailure();
     if (retry != Step::Go) return retry;
@@ -180,10 +182,11 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
       if (step == Step::Stopped) return flush(buffered) ? End::Normal : End::Error;
       if (step == Step::Failed) return End::Error;
     }
-    // The segment is complete: move on to the first free one, if any.
-    int32_t next = task.segments.takeFree(this);
+    // The segment is complete: move on to the first free one, if any. A segment that grew
+    // meanwhile (the task fell back to this one connection) is read on.
+    int32_t next = task.segments.moveOn(segmentIndex(), this);
+    if (next == segmentIndex()) continue;
     if (next < 0) return End::Normal;
-    task.segments.release(segmentIndex());
     assignSegment(next);
     closeConnections();
     BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
@@ -270,6 +273,7 @@ bool Worker::sleepUnlessStopped(int64_t milliseconds) {
 }
 
 void Worker::closeConnections() {
+  task.segments.leaveStream(this);
   task.protocol->closeConnections(*this);
   dataSocket.reset();
   controlSocket.reset();
