@@ -107,3 +107,89 @@ TEST(ServerFaults, RangeAnswersAreCheckedBeforeAnyByteIsWritten) {
   EXPECT_EQ(run(recorder, server.url("/f.bin"), out.file("f"), 4).ending, TaskEnding::Complete);
   EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
 }
+
+namespace {
+
+// A link that resets every connection midway: each answer carries half of what was asked
+// (at least 64 KiB), then the connection is reset.
+void resetMidway(ScriptedConnection& c, const std::string& body) {
+  int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+  size_t size = body.size();
+  std::string header =
+      from == 0 ? httpHeader(200, "OK", lengthField(size))
+                : httpHeader(206, "Partial",
+                             "Content-Range: bytes " + std::to_string(from) + "-" +
+                                 std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
+  size_t left = size - static_cast<size_t>(from);
+  size_t sent = left <= 65536 ? left : std::max<size_t>(left / 2, 65536);
+  c.send(header + body.substr(static_cast<size_t>(from), sent));
+  c.waitUntilSent();
+  c.close(sent < left);
+}
+
+EngineTuning systemWaitFewRetries() {
+  EngineTuning tuning;  // the system's 5000 ms retry wait
+  tuning.retryLimit = 2;
+  return tuning;
+}
+
+}  // namespace
+
+// A connection that received bytes retries at once, and such retries do not use up the
+// retry limit: a link that keeps breaking but keeps delivering is seen through quickly.
+TEST(ServerFaults, ResetMidwayLinkRetriesAtOnce) {
+  const std::string body = patternBytes(4 << 20, 13);
+  ScriptedServer server([&](ScriptedConnection& c) { resetMidway(c, body); });
+  TempDir out;
+  TransferRecorder recorder;
+  Download download;
+  auto began = std::chrono::steady_clock::now();
+  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4),
+                             systemWaitFewRetries()));
+  ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
+  EXPECT_TRUE(readWholeFile(out.file("f")) == body);
+  EXPECT_TRUE(recorder.hasLog("立即重试"));
+  EXPECT_FALSE(recorder.hasLog("等待5秒后重试"));
+  EXPECT_GE(server.connectionCount(), 8);  // it did break, many times
+  EXPECT_LT(took, std::chrono::seconds(4));
+}
+
+// A connection that got nothing waits the retry wait; meanwhile a free worker takes over
+// the rest of its segment, and the waiting worker is woken when that happens.
+TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
+  std::atomic<int> refused{0};
+  ScriptedServer server([&](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    int64_t from = std::max<int64_t>(requestedRangeStart(request), 0);
+    // The first request for the last segment gets a header and then a reset, no byte.
+    if (from == 75000 && refused.fetch_add(1) == 0) {
+      c.send(httpHeader(206, "Partial", "Content-Range: bytes 75000-100002/100003\r\n"));
+      c.waitUntilSent();
+      c.close(true);
+      return;
+    }
+    std::string header =
+        from == 0
+            ? httpHeader(200, "OK", lengthField(kBody.size()))
+            : httpHeader(206, "Partial",
+                         "Content-Range: bytes " + std::to_string(from) + "-100002/100003\r\n");
+    // Slowly, so that the others are still at work when the refused one starts waiting.
+    c.send(header);
+    c.sendInPieces(kBody.substr(static_cast<size_t>(from)), 4096, 15);
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  Download download;
+  auto began = std::chrono::steady_clock::now();
+  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4),
+                             systemWaitFewRetries()));
+  ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
+  EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
+  EXPECT_TRUE(recorder.hasLog("等待5秒后重试"));
+  EXPECT_EQ(refused.load(), 2);  // asked twice: refused, then by the one that took it over
+  EXPECT_LT(took, std::chrono::seconds(4));  // nobody sat out the 5 s wait
+}

@@ -51,7 +51,7 @@ int32_t SegmentTable::takeFree(Worker* owner) {
   return -1;
 }
 
-int32_t SegmentTable::moveOn(int32_t current, Worker* owner) {
+int32_t SegmentTable::moveOn(int32_t current, Worker* owner, bool mayTakeOver) {
   std::lock_guard lock(mutex_);
   if (current >= 0 && static_cast<size_t>(current) < entries_.size() &&
       !entries_[current].finished()) {
@@ -63,13 +63,43 @@ int32_t SegmentTable::moveOn(int32_t current, Worker* owner) {
     if (segment.busy || segment.finished()) continue;
     segment.busy = true;
     segment.owner = owner;
-    if (current >= 0 && static_cast<size_t>(current) < entries_.size()) {
-      entries_[current].busy = false;
-      entries_[current].owner = nullptr;
-    }
+    releaseLocked(current);
     return static_cast<int32_t>(i);
   }
-  return -1;
+  int32_t waiting = -1;
+  int64_t waitingLeft = 0;
+  for (size_t i = 0; i < entries_.size() && mayTakeOver && !single_; ++i) {
+    int64_t left = entries_[i].length - entries_[i].done;
+    if (entries_[i].waiting && left > waitingLeft) {
+      waiting = static_cast<int32_t>(i);
+      waitingLeft = left;
+    }
+  }
+  if (waiting < 0) return -1;
+  growIfFull();
+  Segment rest;
+  rest.busy = true;
+  rest.owner = owner;
+  rest.start = entries_[waiting].position();
+  rest.length = waitingLeft;
+  entries_[waiting].length = entries_[waiting].done;
+  entries_[waiting].split = true;
+  entries_.push_back(rest);
+  releaseLocked(current);
+  return static_cast<int32_t>(entries_.size() - 1);
+}
+
+void SegmentTable::setWaiting(int32_t index, bool waiting) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
+  entries_[index].waiting = waiting;
+}
+
+void SegmentTable::releaseLocked(int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
+  entries_[index].busy = false;
+  entries_[index].owner = nullptr;
+  entries_[index].waiting = false;
 }
 
 void SegmentTable::setStreamOwner(Worker* owner) {
@@ -162,9 +192,7 @@ void SegmentTable::growIfFull() {
 
 void SegmentTable::release(int32_t index) {
   std::lock_guard lock(mutex_);
-  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
-  entries_[index].busy = false;
-  entries_[index].owner = nullptr;
+  releaseLocked(index);
 }
 
 int64_t SegmentTable::commit(int32_t index, int64_t bytes) {
@@ -222,6 +250,7 @@ void SegmentTable::restore(std::vector<Segment> entries, int32_t capacity) {
   for (Segment& segment : entries) {
     segment.busy = false;
     segment.owner = nullptr;
+    segment.waiting = false;
   }
   std::lock_guard lock(mutex_);
   entries_ = std::move(entries);

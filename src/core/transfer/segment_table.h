@@ -14,6 +14,7 @@ class Worker;
 struct Segment {
   bool busy = false;        // a worker owns it
   bool split = false;       // it gave its tail to another segment
+  bool waiting = false;     // its owner waits to retry (it has no connection)
   Worker* owner = nullptr;  // the owning worker while busy
   int64_t start = 0;        // byte offset in the file
   int64_t length = 0;
@@ -36,9 +37,14 @@ class SegmentTable {
   bool take(int32_t index, Worker* owner);
   // The owner of segment `current` has reached its end. Returns `current` when the segment
   // has grown meanwhile (read on, same connection); else marks busy the first segment that is
-  // neither busy nor finished, releases `current` and returns the new index; -1 when there is
-  // none (`current` stays busy). A stream owner that moves on leaves the stream.
-  int32_t moveOn(int32_t current, Worker* owner);
+  // neither busy nor finished; else, when `mayTakeOver`, takes over the rest of the segment
+  // whose owner waits to retry with the most bytes left (that segment is cut at its
+  // position, the rest appended busy for `owner`), so that no connection idles while bytes
+  // remain. Then releases `current` and returns the new index; -1 when there is nothing to do
+  // (`current` stays busy). A stream owner that moves on leaves the stream.
+  int32_t moveOn(int32_t current, Worker* owner, bool mayTakeOver = true);
+  // Marks the owner of segment `index` as waiting to retry, or no longer.
+  void setWaiting(int32_t index, bool waiting);
   // Marks busy the first segment that is neither busy nor finished; its index, or -1.
   int32_t takeFree(Worker* owner);
   // takeFree, else splits the segment with the most bytes left (lowest index on a tie) when
@@ -85,6 +91,7 @@ class SegmentTable {
   void growIfFull();
 
   void dropAllBut(size_t kept);
+  void releaseLocked(int32_t index);
 
   mutable std::mutex mutex_;
   std::vector<Segment> entries_;

@@ -102,6 +102,7 @@ Worker::End Worker::work() {
 Worker::Step Worker::open(bool first, BodyBuffer& body) {
   while (true) {
     body.length = 0;
+    attemptMark_ = received_.load(std::memory_order_relaxed);
     int32_t result =
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
     if (result == kOpenReady) {
@@ -113,17 +114,44 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
     if (result != kOpenTransient) return Step::Failed;
     Step retry = retryAfterFailure();
     if (retry != Step::Go) return retry;
+    if (!first && segmentTakenOver()) return Step::Go;  // nothing left to open for
   }
 }
 
+// A connection that brought body bytes since its attempt began is retried at once: the
+// link works, it only broke. One that brought nothing waits the retry wait, during which
+// a free worker may take over the rest of its segment.
 Worker::Step Worker::retryAfterFailure() {
   if (stopRequested()) return Step::Stopped;
-  if (retriesUsed_ >= task.tuning.retryLimit || task.running.load() == 0) return Step::Failed;
-  ++retriesUsed_;
+  if (task.running.load() == 0) return Step::Failed;
+  bool progressed = received_.load(std::memory_order_relaxed) > attemptMark_;
+  if (progressed) {
+    retriesUsed_ = 0;
+  } else if (retriesUsed_ >= task.tuning.retryLimit) {
+    return Step::Failed;
+  } else {
+    ++retriesUsed_;
+  }
   task.retryCount.fetch_add(1, std::memory_order_relaxed);
+  if (progressed) {
+    engineLog(task, this, kLogProgress, "立即重试");
+    return Step::Go;
+  }
   engineLog(task, this, kLogProgress, formatText("等待%d秒后重试", task.tuning.retryWaitMs / 1000));
-  if (!sleepUnlessStopped(task.tuning.retryWaitMs)) return Step::Stopped;
-  return Step::Go;
+  task.segments.setWaiting(segmentIndex(), true);
+  {
+    std::unique_lock lock(task.stopMutex);
+    task.stopSignal.wait_for(lock, std::chrono::milliseconds(task.tuning.retryWaitMs),
+                             [this] { return stopRequested() || segmentTakenOver(); });
+  }
+  task.segments.setWaiting(segmentIndex(), false);
+  if (segmentTakenOver()) lostSegment_ = true;
+  return stopRequested() ? Step::Stopped : Step::Go;
+}
+
+bool Worker::segmentTakenOver() const {
+  int32_t index = segmentIndex();
+  return index >= 0 && task.segments.at(index).finished();
 }
 
 bool Worker::prepareOutputFile() {
@@ -183,11 +211,16 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
       if (step == Step::Failed) return End::Error;
     }
     // The segment is complete: move on to the first free one, if any. A segment that grew
-    // meanwhile (the task fell back to this one connection) is read on.
-    int32_t next = task.segments.moveOn(segmentIndex(), this);
+    // meanwhile (the task fell back to this one connection) is read on. A worker whose own
+    // segment was taken over does not take over another's in turn: two workers whose
+    // connections fail at once would otherwise hand a range back and forth without waiting.
+    bool mayTakeOver = !lostSegment_;
+    lostSegment_ = false;
+    int32_t next = task.segments.moveOn(segmentIndex(), this, mayTakeOver);
     if (next == segmentIndex()) continue;
     if (next < 0) return End::Normal;
     assignSegment(next);
+    task.wakeSleepers();  // the owner of a segment taken over ends its retry wait
     closeConnections();
     BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
     Step opened = open(false, body);
@@ -223,6 +256,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   if (!flush(buffered)) return Step::Failed;
   Step retry = retryAfterFailure();
   if (retry != Step::Go) return retry;
+  if (segmentTakenOver()) return Step::Go;  // the loop moves on
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
   Step opened = open(false, body);
   if (opened != Step::Go) return opened;
