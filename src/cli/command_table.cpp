@@ -20,7 +20,7 @@ const std::array<CommandSpec, 4> kCommands = {{
      "[--referer TEXT] [--log]",
      "Fetches one file over http:// or ftp:// into PATH, over N parallel connections\n"
      "(default 1). A PATH ending in / takes the server's file name.\n"
-     "--connections N       parallel connections\n"
+     "--connections N       parallel connections, 1 to 16\n"
      "--speed-limit B       bytes per second over the whole transfer (0: none)\n"
      "--proxy HOST[:PORT]   HTTP proxy (port 80 when omitted)\n"
      "--referer TEXT        the Referer header (default: derived from the URL)\n"

@@ -23,6 +23,9 @@
 
 namespace {
 
+// More parallel connections than this only burden the server.
+constexpr int32_t kMostConnections = 16;
+
 constexpr int kExitComplete = 0;
 constexpr int kExitFailed = 1;
 
@@ -43,9 +46,10 @@ struct FetchState {
   std::atomic<int64_t> written{0};
 };
 
-bool parseCount(const std::string& text, int32_t& value, int32_t least) {
+bool parseCount(const std::string& text, int32_t& value, int32_t least,
+                int32_t most = std::numeric_limits<int32_t>::max()) {
   std::optional<int64_t> number = parseDecimal(text);
-  if (!number || *number < least || *number > std::numeric_limits<int32_t>::max()) return false;
+  if (!number || *number < least || *number > most) return false;
   value = static_cast<int32_t>(*number);
   return true;
 }
@@ -59,7 +63,9 @@ std::optional<FetchOptions> parseOptions(const std::vector<std::string>& argumen
     if (argument == "--log") {
       options.log = true;
     } else if (argument == "--connections" && hasValue) {
-      if (!parseCount(arguments[++i], options.connections, 1)) return std::nullopt;
+      if (!parseCount(arguments[++i], options.connections, 1, kMostConnections)) {
+        return std::nullopt;
+      }
     } else if (argument == "--speed-limit" && hasValue) {
       if (!parseCount(arguments[++i], options.speedLimit, 0)) return std::nullopt;
     } else if (argument == "--proxy" && hasValue) {

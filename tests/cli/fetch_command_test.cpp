@@ -77,6 +77,8 @@ TEST_F(FetchCommand, ServerThatIgnoresRangesStillGivesTheWholeFile) {
 TEST_F(FetchCommand, BadArgumentsShowUsage) {
   EXPECT_EQ(runCli("fetch only-one-argument", out_).exitCode, 2);
   EXPECT_EQ(runCli("fetch http://h/f p --connections 0", out_).exitCode, 2);
+  EXPECT_EQ(runCli("fetch http://h/f p --connections 17", out_).exitCode, 2);
+  EXPECT_EQ(runCli("fetch http://h/f p --connections 2147483647", out_).exitCode, 2);
   EXPECT_EQ(runCli("fetch http://h/f p --bogus", out_).exitCode, 2);
   EXPECT_EQ(runCli("nosuchcommand", out_).exitCode, 2);
   EXPECT_NE(runCli("fetch https://h/f " + out_.file("x"), out_).exitCode, 0);

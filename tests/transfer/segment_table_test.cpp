@@ -22,6 +22,17 @@ TEST(SegmentTable, LayoutGivesTheRemainderToTheLast) {
   EXPECT_EQ(table.unfinishedCount(), 4);
 }
 
+TEST(SegmentTable, NeverMoreSegmentsThanTheFileCanFill) {
+  SegmentTable table;
+  table.layout(100000, 8);
+  EXPECT_EQ(table.count(), 4);  // 100000 / 20480
+  table.layout(20479, 4);
+  EXPECT_EQ(table.count(), 1);
+  table.layout(INT32_MAX, INT32_MAX);
+  EXPECT_EQ(table.count(), INT32_MAX / 20480);
+  EXPECT_EQ(table.capacity() % 10, 0);
+}
+
 TEST(SegmentTable, SmallAndEmptyFilesHaveOneSegment) {
   SegmentTable table;
   table.layout(4095, 8);

@@ -108,6 +108,25 @@ TEST(ServerFaults, RangeAnswersAreCheckedBeforeAnyByteIsWritten) {
   EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
 }
 
+// An absurd connection count lays out only what the file can fill, and starts no more
+// workers than that.
+TEST(ServerFaults, HugeConnectionCountsStayWithinTheFile) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+    c.send((from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
+                      : httpHeader(206, "Partial",
+                                   "Content-Range: bytes " + std::to_string(from) +
+                                       "-100002/100003\r\n")) +
+           kBody.substr(static_cast<size_t>(from)));
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  EXPECT_EQ(run(recorder, server.url("/f.bin"), out.file("f"), INT32_MAX).ending,
+            TaskEnding::Complete);
+  EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
+  EXPECT_LE(recorder.count(TaskStatus::WorkerStarted), 4);
+}
+
 namespace {
 
 // A link that resets every connection midway: each answer carries half of what was asked

@@ -15,6 +15,10 @@ int32_t roundUpToTen(int32_t count) {
 
 void SegmentTable::layout(int64_t total, int32_t count) {
   if (total < 0) total = 0;
+  // Never more segments than the file can fill with one receive buffer each: a huge
+  // connection count must not become a huge table (or as many threads).
+  int64_t fillable = std::max<int64_t>(1, total / static_cast<int64_t>(kTransferBufferSize));
+  if (count > fillable) count = static_cast<int32_t>(fillable);
   if (count < 1 || total < kSingleSegmentFloor) count = 1;
   std::lock_guard lock(mutex_);
   entries_.assign(static_cast<size_t>(count), Segment{});

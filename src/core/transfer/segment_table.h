@@ -28,8 +28,9 @@ struct Segment {
 class SegmentTable {
  public:
   // Replaces the table with `count` segments over `total` bytes: total / count each from 0,
-  // the last one also taking the remainder. The count is at least 1, and 1 below
-  // kSingleSegmentFloor bytes. The capacity is the count rounded up to a multiple of 10.
+  // the last one also taking the remainder. The count is at least 1, at most
+  // total / kTransferBufferSize, and 1 below kSingleSegmentFloor bytes. The capacity is the
+  // count rounded up to a multiple of 10.
   void layout(int64_t total, int32_t count);
 
   // Marks segment `index` busy (even when finished, as the empty segment of an empty file);
