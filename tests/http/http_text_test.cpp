@@ -147,7 +147,19 @@ TEST(HttpRedirect, AbsoluteLocationWithCookie) {
   EXPECT_EQ(s.port, 80);
   EXPECT_EQ(s.requestUri, "/new/g.zip");
   EXPECT_EQ(s.referer, "http://other.example/new");
-  EXPECT_EQ(s.extraHeader, "Cookie: sid=42\r\n");
+  EXPECT_FALSE(s.extraHeader);  // the cookie of h goes to no other host
+
+  // To the same host (any port, any letter case) it goes, only its name=value pair.
+  HttpSettings same = direct();
+  r.location = "http://H:9090/new/g.zip#part";
+  ASSERT_EQ(resolveRedirect(same, r), RedirectResult::Followed);
+  EXPECT_EQ(same.extraHeader, "Cookie: sid=42\r\n");
+  EXPECT_EQ(same.requestUri, "/new/g.zip");  // the fragment is never sent
+  // A later redirect to another host leaves it behind.
+  r.cookie.reset();
+  r.location = "http://third.example/x.zip";
+  ASSERT_EQ(resolveRedirect(same, r), RedirectResult::Followed);
+  EXPECT_FALSE(same.extraHeader);
 }
 
 TEST(HttpRedirect, RelativeLocations) {

@@ -49,6 +49,15 @@ TEST(UrlSplit, FileNameDecodesEscapesAndKeepsBrokenPercents) {
   EXPECT_EQ(fileNameFromUrlPath("/" + std::string(3000, 'x')).size(), 1023u);
 }
 
+TEST(UrlSplit, QueryAndFragmentNeverNameTheFileAndTheFragmentIsNeverSent) {
+  EXPECT_EQ(splitUrl("http://h/d/f.zip?x=1#top")->path, "/d/f.zip?x=1");
+  EXPECT_EQ(splitUrl("http://h/d/f.zip#a/b")->path, "/d/f.zip");
+  EXPECT_EQ(fileNameFromUrlPath("/d/f.zip?x=1"), "f.zip");
+  EXPECT_EQ(fileNameFromUrlPath("/dl.php?file=a/b.zip"), "dl.php");
+  EXPECT_EQ(fileNameFromUrlPath("/d/f.zip#part"), "f.zip");
+  EXPECT_EQ(fileNameFromUrlPath("/d/?x"), "");
+}
+
 TEST(UrlSplit, DecodedNamesThatWouldLeaveTheFolderAreUnusable) {
   EXPECT_FALSE(isUsableFileName(fileNameFromUrlPath("/d/..%2F..%2Fetc%2Fpasswd")));
   EXPECT_FALSE(isUsableFileName(fileNameFromUrlPath("/d/..")));

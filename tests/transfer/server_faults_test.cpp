@@ -212,3 +212,41 @@ TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
   EXPECT_EQ(refused.load(), 2);  // asked twice: refused, then by the one that took it over
   EXPECT_LT(took, std::chrono::seconds(4));  // nobody sat out the 5 s wait
 }
+
+// Hostile header values and URLs: a Set-Cookie with a bare LF cannot add a request line, a
+// cookie goes only to the host that set it, a fragment is never sent and neither it nor the
+// query names the local file.
+TEST(ServerFaults, HeaderValuesAndUrlsStayInTheirPlace) {
+  std::mutex mutex;
+  std::vector<std::string> requests;
+  ScriptedServer target([&](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    {
+      std::lock_guard lock(mutex);
+      requests.push_back(request);
+    }
+    c.send(httpHeader(200, "OK", lengthField(kBody.size())) + kBody);
+  });
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    SCOPED_TRACE(host);
+    std::string location = "http://" + std::string(host) + ":" + std::to_string(target.port()) +
+                           "/dir/f.bin?token=1#frag";
+    ScriptedServer origin([&](ScriptedConnection& c) {
+      c.readUntil("\r\n\r\n");
+      c.send(httpHeader(302, "Found",
+                        "Location: " + location + "\r\nSet-Cookie: sid=1\nX-Injected: evil\r\n"));
+    });
+    TempDir out;
+    TransferRecorder recorder;
+    EXPECT_EQ(run(recorder, origin.url("/start#top"), out.path() + "/", 1).ending,
+              TaskEnding::Complete);
+    EXPECT_TRUE(readWholeFile(out.file("f.bin")) == kBody);
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(requests.empty());
+    const std::string& sent = requests.back();
+    EXPECT_EQ(requestTarget(sent), "/dir/f.bin?token=1");
+    EXPECT_EQ(sent.find("X-Injected"), std::string::npos);
+    bool sameHost = std::string(host) == "127.0.0.1";
+    EXPECT_EQ(sent.find("\r\nCookie: sid=1\r\n") != std::string::npos, sameHost) << sent;
+  }
+}

@@ -192,7 +192,7 @@ std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlPa
   if (param.proxy && !param.proxy->empty()) settings.proxy = param.proxy;
   settings.hostText = url.hostPart;
   settings.port = url.port;
-  std::string whole = param.url.value_or(std::string());
+  std::string whole(withoutFragment(param.url.value_or(std::string())));
   settings.requestUri = spacesEncoded(settings.proxy ? std::string_view(whole) : url.path);
   if (param.referer) {
     settings.referer = param.referer;

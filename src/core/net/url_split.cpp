@@ -46,7 +46,7 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
     parts.protocol = scheme.protocol;
     parts.port = scheme.defaultPort;
     parts.hostPart = std::string(rest.substr(0, slash));
-    parts.path = std::string(rest.substr(slash));
+    parts.path = std::string(withoutFragment(rest.substr(slash)));
     std::string_view host = parts.hostPart;
     size_t at = host.find('@');
     size_t colon = at == std::string_view::npos ? host.find(':') : host.find(':', at + 1);
@@ -60,8 +60,13 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
   return std::nullopt;
 }
 
+std::string_view withoutFragment(std::string_view url) {
+  return url.substr(0, url.find('#'));
+}
+
 std::string fileNameFromUrlPath(std::string_view path) {
   constexpr size_t kLimit = 1023;
+  path = path.substr(0, path.find_first_of("?#"));
   size_t slash = path.rfind('/');
   std::string_view part = slash == std::string_view::npos ? path : path.substr(slash + 1);
   std::string name;
