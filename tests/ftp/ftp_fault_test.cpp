@@ -216,3 +216,16 @@ TEST_F(FtpFaults, SegmentWhoseOffsetIsRefusedIsNotFilledFromTheStart) {
   }
   EXPECT_EQ(written.substr(0, 150000), file.substr(0, 150000));
 }
+
+// A server that refuses SIZE: the task ends saying so, not with the notice that came before.
+TEST_F(FtpFaults, RefusedSizeSaysSo) {
+  Script script;
+  script.hook = answer("SIZE", "502 SIZE not implemented\r\n");
+  ScriptedFtpServer server(file, script);
+  FtpRunResult run = runDownload(ftpTaskParam(server.url("/f.bin"), target(), 4), quickTuning());
+  ASSERT_TRUE(run.finished);
+  EXPECT_FALSE(run.complete);
+  EXPECT_EQ(run.outcome.kind, FailureKind::ServerReply);
+  EXPECT_EQ(run.outcome.message, "服务器拒绝SIZE命令, 无法获得文件大小, 返回号[502]");
+  EXPECT_FALSE(fileExists(target()));
+}

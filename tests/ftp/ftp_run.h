@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "transfer/engine_tuning.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_param.h"
 
 struct FtpRunResult {
@@ -16,6 +17,7 @@ struct FtpRunResult {
   bool complete = false;  // every byte was written
   int64_t written = 0;
   int64_t totalSize = 0;
+  TaskOutcome outcome;                               // Download::outcome() after the end
   std::vector<std::pair<int32_t, std::string>> log;  // level, message
   std::vector<TaskStatus> statuses;
 

@@ -3,6 +3,10 @@
 // values. Whatever they do, no wrong byte is ever reported complete.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
 #include <mutex>
 
 #include "download/download.h"
@@ -248,5 +252,67 @@ TEST(ServerFaults, HeaderValuesAndUrlsStayInTheirPlace) {
     EXPECT_EQ(sent.find("X-Injected"), std::string::npos);
     bool sameHost = std::string(host) == "127.0.0.1";
     EXPECT_EQ(sent.find("\r\nCookie: sid=1\r\n") != std::string::npos, sameHost) << sent;
+  }
+}
+
+namespace {
+
+// Caps the size of files this process may write while it lives (a write past the cap fails
+// with EFBIG, as a full disk fails with ENOSPC), then lifts the cap again.
+class FileSizeCap {
+ public:
+  FileSizeCap() {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+  }
+  void set(rlim_t bytes) {
+    rlimit cap = saved_;
+    cap.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &cap);
+  }
+  ~FileSizeCap() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+}  // namespace
+
+// A file that cannot be created or written ends the task with the system's reason.
+TEST(ServerFaults, LocalFileFailuresCarryTheSystemsReason) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    c.readUntil("\r\n\r\n");
+    c.send(httpHeader(200, "OK", lengthField(kBody.size())));
+    c.stall(300);  // the cap is set meanwhile, after the file was made
+    c.send(kBody);
+  });
+  {
+    SCOPED_TRACE("create");
+    FileSizeCap cap;
+    cap.set(50000);
+    TempDir out;
+    TransferRecorder recorder;
+    TaskOutcome outcome = run(recorder, server.url("/f.bin"), out.file("f"), 1);
+    EXPECT_EQ(outcome.kind, FailureKind::LocalFile);
+    EXPECT_NE(outcome.message.find("创建文件错误"), std::string::npos) << outcome.message;
+    EXPECT_NE(outcome.message.find(std::strerror(EFBIG)), std::string::npos) << outcome.message;
+  }
+  {
+    SCOPED_TRACE("write");
+    FileSizeCap cap;
+    TempDir out;
+    TransferRecorder recorder;
+    recorder.onStatus = [&cap](TaskStatus code) {
+      if (code == TaskStatus::SizeKnown) cap.set(1000);
+    };
+    TaskOutcome outcome = run(recorder, server.url("/f.bin"), out.file("f"), 1);
+    EXPECT_EQ(outcome.ending, TaskEnding::Failed);
+    EXPECT_EQ(outcome.kind, FailureKind::LocalFile);
+    EXPECT_EQ(outcome.message, std::string("写入文件失败: ") + std::strerror(EFBIG));
+    EXPECT_TRUE(recorder.hasLog("写入文件失败"));
   }
 }

@@ -2,6 +2,7 @@
 #include "transfer/worker.h"
 
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 
 #include "platform/clock.h"
@@ -13,6 +14,12 @@ namespace {
 
 constexpr char kCreateFileFailed[] =
     "创建文件错误，超出最大支持下载长度或磁盘不可写或磁盘没有空间或同名文件已存在";
+
+// The system's text for an errno value.
+std::string systemErrorText(int code) {
+  char buffer[256];
+  return ::strerror_r(code, buffer, sizeof buffer);
+}
 
 }  // namespace
 
@@ -88,9 +95,11 @@ Worker::End Worker::work() {
   } else {
     if (!task.output.isOpen() && task.resuming) {
       std::string path = task.localPath();
-      if (!task.output.openExisting(path, task.totalSize.load())) {
+      int error = 0;
+      if (!task.output.openExisting(path, task.totalSize.load(), &error)) {
         engineFailure(*this, FailureKind::LocalFile,
-                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
+                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
+                                 systemErrorText(error).c_str()));
         return End::Error;
       }
     }
@@ -159,14 +168,18 @@ bool Worker::prepareOutputFile() {
   if (!path.empty() && path.back() == '/' && !task.nameFromServer()) {
     std::string name = fileNameFromUrlPath(task.protocol->pathForFileName());
     if (!isUsableFileName(name) || !task.setLocalPath(path + name)) {
-      engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
+      engineFailure(
+          *this, FailureKind::LocalFile,
+          formatText("%s: 无法从地址得到可用的文件名 [%s]", kCreateFileFailed, name.c_str()));
       return false;
     }
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
-  if (!task.output.create(task.localPath(), task.totalSize.load())) {
-    engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
+  int error = 0;
+  if (!task.output.create(task.localPath(), task.totalSize.load(), &error)) {
+    engineFailure(*this, FailureKind::LocalFile,
+                  formatText("%s: %s", kCreateFileFailed, systemErrorText(error).c_str()));
     return false;
   }
   return true;
@@ -277,7 +290,12 @@ bool Worker::flush(size_t& buffered) {
   size_t count = static_cast<size_t>(
       std::clamp<int64_t>(segment.end() - segment.position(), 0, static_cast<int64_t>(buffered)));
   buffered = 0;
-  if (task.writeData && !task.output.write(segment.position(), buffer_.get(), count)) return false;
+  int error = 0;
+  if (task.writeData && !task.output.write(segment.position(), buffer_.get(), count, &error)) {
+    engineFailure(*this, FailureKind::LocalFile,
+                  formatText("写入文件失败: %s", systemErrorText(error).c_str()));
+    return false;
+  }
   task.segments.commit(index, static_cast<int64_t>(count));
   return true;
 }
