@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
+#include "transfer/output_file.h"
 #include "transfer/transfer_task.h"
 #include "transfer_recorder.h"
 
@@ -320,6 +321,20 @@ TEST_F(ScriptedFault, NameClashesAreRenamedUpToTheLimit) {
   EXPECT_FALSE(full.complete);
 }
 
+// The bytes go to PATH.part, renamed to PATH once all are written; a partial file left by
+// an earlier attempt is replaced.
+TEST_F(ScriptedFault, PartialFileBecomesTheTargetOnlyWhenComplete) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    answer(c, request, kBody);
+  });
+  out_.write("f.part", "stale bytes of an earlier attempt");
+  ASSERT_TRUE(runTransfer(recorder_, recorder_.param(server.url("/f"), out_.file("f"), 4)));
+  EXPECT_TRUE(recorder_.complete);
+  EXPECT_TRUE(readWholeFile(out_.file("f")) == kBody);
+  EXPECT_FALSE(fileExists(out_.file("f.part")));
+}
+
 TEST_F(ScriptedFault, GivingUpOnANameClashCreatesNoFile) {
   ScriptedServer server([](ScriptedConnection& c) {
     std::string request = c.readUntil("\r\n\r\n");
@@ -389,7 +404,9 @@ TEST_F(ScriptedFault, StopInTheMiddleReportsTheBytesWritten) {
   EXPECT_EQ(recorder_.codes().back(), TaskStatus::TaskEnded);
   // A stopped worker writes what it holds: every byte is right or still zero.
   EXPECT_GT(recorder_.written, 0);
-  std::string file = readWholeFile(out_.file("f"));
+  // Nothing incomplete is ever under the target's name: the bytes stay in the partial file.
+  EXPECT_FALSE(fileExists(out_.file("f")));
+  std::string file = readWholeFile(partialPathOf(out_.file("f")));
   ASSERT_EQ(file.size(), kBody.size());
   int64_t right = 0;
   for (size_t i = 0; i < file.size(); ++i) {

@@ -182,7 +182,7 @@ void runController(TransferTask* task) {
     final = bytesWritten(*task);
     task->bytesReceived.store(final);
   }
-  if (transferComplete(*task)) {
+  if (placeFinishedFile(*task)) {
     task->settleOutcome(TaskEnding::Complete);
   } else {
     task->settleOutcome(task->stopRequested() ? TaskEnding::Stopped : TaskEnding::Failed);

@@ -22,6 +22,10 @@ bool failWith(int* error, int code) {
 
 }  // namespace
 
+std::string partialPathOf(const std::string& target) {
+  return target + ".part";
+}
+
 OutputFile::~OutputFile() {
   close();
 }

@@ -1,6 +1,10 @@
 #pragma once
 // The output file of a transfer.
 //
+// The bytes go to a partial file beside the target (partialPathOf), which is renamed over
+// the target only once every byte is written: nothing under the target's name is ever
+// incomplete. A stopped or failed transfer leaves its partial file.
+//
 // The file is created at its full size, its blocks allocated up front, and kept open;
 // workers store received data with positional writes into the page cache. (A shared memory mapping
 // written with memcpy was measured here to cost two to five times the CPU of positional writes once
@@ -13,6 +17,9 @@
 #include <string>
 
 #include "platform/unique_fd.h"
+
+// The partial file of a target: its path with ".part" appended.
+std::string partialPathOf(const std::string& target);
 
 class OutputFile {
  public:

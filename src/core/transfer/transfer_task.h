@@ -90,6 +90,8 @@ struct TransferTask {
   std::mutex stopMutex;
   std::condition_variable stopSignal;
 
+  std::atomic<bool> filePlaced{false};  // the finished file is under its name
+
   // The local path (guarded: the first worker may rewrite it while others read it).
   std::string localPath() const;
   // Replaces the local path; false (unchanged) when it is kLocalPathLimit bytes or longer.
@@ -134,6 +136,11 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
 void stopTransferTask(TransferTask& task);
 // Bytes written into the file: the sum of the segments' done counts.
 int64_t bytesWritten(const TransferTask& task);
-// True when the total size is known and every segment is finished (every byte written).
+// True once every byte was written and the partial file was renamed to the local path
+// (valid in the final status call).
 bool transferComplete(const TransferTask& task);
+// Controller, after every worker ended and the file was closed: when every byte was written,
+// renames the partial file over the local path. False (a local file failure recorded when
+// the rename fails) otherwise.
+bool placeFinishedFile(TransferTask& task);
 int32_t unfinishedSegments(const TransferTask& task);

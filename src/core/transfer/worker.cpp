@@ -1,6 +1,8 @@
 // A worker thread: open, receive, write, retry, move on, end.
 #include "transfer/worker.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -96,7 +98,7 @@ Worker::End Worker::work() {
     if (!task.output.isOpen() && task.resuming) {
       std::string path = task.localPath();
       int error = 0;
-      if (!task.output.openExisting(path, task.totalSize.load(), &error)) {
+      if (!task.output.openExisting(partialPathOf(path), task.totalSize.load(), &error)) {
         engineFailure(*this, FailureKind::LocalFile,
                       formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
                                  systemErrorText(error).c_str()));
@@ -176,8 +178,11 @@ bool Worker::prepareOutputFile() {
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
+  // A partial file left by an earlier attempt holds nothing this task can use.
+  std::string partial = partialPathOf(task.localPath());
+  ::unlink(partial.c_str());
   int error = 0;
-  if (!task.output.create(task.localPath(), task.totalSize.load(), &error)) {
+  if (!task.output.create(partial, task.totalSize.load(), &error)) {
     engineFailure(*this, FailureKind::LocalFile,
                   formatText("%s: %s", kCreateFileFailed, systemErrorText(error).c_str()));
     return false;
