@@ -181,7 +181,11 @@ int32_t fallBackToOneConnection(Worker& worker, const HttpResponseInfo& response
   bool first = false;
   SegmentTable::Fallback fallback =
       task.segments.fallBackToOne(worker.segmentIndex(), total, first);
-  if (first) engineLog(task, &worker, kLogError, "服务器不支持断点续传, 改为单连接下载");
+  if (first) {
+    engineLog(task, &worker, kLogError, "服务器不支持断点续传, 改为单连接下载");
+    // The one connection left carries the whole speed limit.
+    if (task.speedLimit > 0) task.workerSpeedLimit = task.speedLimit;
+  }
   return fallback == SegmentTable::Fallback::Restart ? kOpenReady : kOpenDropped;
 }
 
