@@ -12,7 +12,7 @@
 #include "transfer/task_param.h"
 
 struct FtpRunResult {
-  bool finished = false;  // the task ended (code 4)
+  bool finished = false;  // the task ended (TaskEnded)
   bool timedOut = false;  // it had to be stopped after the time allowed
   bool complete = false;  // every byte was written
   int64_t written = 0;

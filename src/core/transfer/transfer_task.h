@@ -4,7 +4,7 @@
 //
 // Ownership: startTransferTask creates the task and starts its controller thread; from then
 // on the engine owns it. The controller ends the task: it joins every worker, makes the
-// final status call (code 4), calls owner->taskReleased() and frees the task. The caller
+// final status call (TaskEnded), calls owner->taskReleased() and frees the task. The caller
 // may use the task pointer only until taskReleased() has been called (it may block that call
 // with its own lock while it uses the task).
 //
@@ -132,7 +132,7 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
                                 TaskOwner* owner);
 // Stops the task: no new worker starts, every worker is told to end, and the call waits up
 // to the exit wait for them before asking the controller to shut the task down. The
-// controller's final code-4 call may come after this returns.
+// controller's final TaskEnded call may come after this returns.
 void stopTransferTask(TransferTask& task);
 // Bytes written into the file: the sum of the segments' done counts.
 int64_t bytesWritten(const TransferTask& task);
