@@ -35,6 +35,9 @@ TEST(UrlSplit, SchemesPortsHostsAndPaths) {
   EXPECT_EQ(splitUrl("http://h:70000/x")->port, 70000 % 65536);
 
   EXPECT_FALSE(splitUrl("https://h/f"));
+  EXPECT_FALSE(splitUrl("http://h\r\nX-Injected: 1/f"));
+  EXPECT_FALSE(splitUrl("http://h/f\nX"));
+  EXPECT_FALSE(splitUrl(std::string_view("http://h/f\0x", 12)));
   EXPECT_FALSE(splitUrl("http://h"));
   EXPECT_FALSE(splitUrl(""));
 }

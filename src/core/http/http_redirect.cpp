@@ -49,13 +49,17 @@ std::string hostName(std::string_view hostPart) {
 RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& response) {
   if (!response.location) return RedirectResult::NoLocation;
   const std::string location(withoutFragment(*response.location));
+  // A line break would end the request line it goes into.
+  if (location.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    return RedirectResult::Refused;
+  }
   HttpSettings next = settings;
   bool viaProxy = next.proxy.has_value() && !next.proxy->empty();
 
   if (response.cookie) {
     std::string_view value = *response.cookie;
     if (value.size() > kRedirectCookieLimit) return RedirectResult::Refused;
-    value = value.substr(0, value.find(';'));
+    value = value.substr(0, value.find_first_of(std::string_view(";\r\n\0", 4)));
     next.extraHeader = "Cookie: " + std::string(value) + "\r\n";
     next.cookieHost = hostName(settings.hostText);
   }

@@ -37,6 +37,10 @@ int hexValue(char c) {
 }  // namespace
 
 std::optional<UrlParts> splitUrl(std::string_view url) {
+  // A line break or NUL would end the request line or command the URL's parts go into.
+  if (url.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return std::nullopt;
+  }
   for (const Scheme& scheme : kSchemes) {
     if (!startsWithNoCase(url, scheme.prefix)) continue;
     std::string_view rest = url.substr(scheme.prefix.size());

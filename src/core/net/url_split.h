@@ -21,7 +21,8 @@ struct UrlParts {
 // mmst:// (1755), rtsp:// (554). Nothing for any other scheme or when no "/" follows the
 // host part. The port is the decimal after the ":" of the host part (after the "@" when the
 // host part carries credentials), taken modulo 65536. A fragment belongs to the client
-// alone: it is never part of the path, so it is never sent.
+// alone: it is never part of the path, so it is never sent. A URL holding a CR, LF or NUL
+// is refused.
 std::optional<UrlParts> splitUrl(std::string_view url);
 // `url` without its fragment ("#" and what follows).
 std::string_view withoutFragment(std::string_view url);
