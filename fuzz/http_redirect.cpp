@@ -35,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.requestUri = nextLine(rest);
   settings.hostText = nextLine(rest);
   settings.referer = "";
+  // The current settings come from a URL or an earlier redirect: never a line break.
+  std::string_view breaks("\r\n\0", 3);
+  if (settings.requestUri.find_first_of(breaks) != std::string::npos ||
+      settings.hostText.find_first_of(breaks) != std::string::npos) {
+    return 0;
+  }
   HttpResponseInfo response;
   response.statusCode = 302;
   if (data[0] & 2) response.location = nextLine(rest);
