@@ -119,50 +119,6 @@ TEST(SegmentTable, SplitsWhileTheOwnerAdvancesStayConsistent) {
   EXPECT_EQ(covered, kTotal);
 }
 
-TEST(SegmentTable, FallingBackToOneConnection) {
-  Worker* first = reinterpret_cast<Worker*>(0x10);
-  Worker* other = reinterpret_cast<Worker*>(0x20);
-  bool now = false;
-  {
-    SCOPED_TRACE("the first connection still reads its answer: it runs to the end");
-    SegmentTable table;
-    table.layout(100000, 4);
-    ASSERT_TRUE(table.take(0, first));
-    table.setStreamOwner(first);
-    EXPECT_EQ(table.takeFree(other), 1);
-    table.commit(0, 25000);  // at its old end, not moved on yet
-    EXPECT_EQ(table.fallBackToOne(1, 100000, now), SegmentTable::Fallback::Dropped);
-    EXPECT_TRUE(now);
-    EXPECT_EQ(table.at(0).length, 100000);
-    EXPECT_EQ(table.moveOn(0, first), 0);  // read on over the same connection
-    EXPECT_EQ(table.sumDone(), 25000);
-    EXPECT_EQ(table.unfinishedCount(), 1);
-    EXPECT_EQ(table.fallBackToOne(2, 100000, now), SegmentTable::Fallback::Dropped);
-    EXPECT_FALSE(now);
-    EXPECT_EQ(table.takeOrSplit(other), -1);  // no split of the one connection's range
-  }
-  {
-    SCOPED_TRACE("the first connection has closed: the caller starts over from byte 0");
-    SegmentTable table;
-    table.layout(100000, 4);
-    ASSERT_TRUE(table.take(0, first));
-    table.setStreamOwner(first);
-    table.commit(0, 25000);
-    table.leaveStream(first);
-    EXPECT_EQ(table.takeFree(other), 1);
-    table.commit(1, 300);  // written before, from a range answer: dropped with the segment
-    EXPECT_EQ(table.fallBackToOne(1, 100000, now), SegmentTable::Fallback::Restart);
-    EXPECT_EQ(table.at(1).start, 0);
-    EXPECT_EQ(table.at(1).length, 100000);
-    EXPECT_EQ(table.sumDone(), 0);
-    EXPECT_EQ(table.unfinishedCount(), 1);
-    // A retry of that one connection answered 200 again starts over again.
-    table.commit(1, 5000);
-    EXPECT_EQ(table.fallBackToOne(1, 100000, now), SegmentTable::Fallback::Restart);
-    EXPECT_EQ(table.at(1).done, 0);
-  }
-}
-
 TEST(SegmentTable, MovingOnTakesOverTheRestOfAWaitingOwner) {
   Worker* a = reinterpret_cast<Worker*>(0x10);
   Worker* b = reinterpret_cast<Worker*>(0x20);
