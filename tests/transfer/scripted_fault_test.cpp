@@ -381,12 +381,21 @@ TEST_F(ScriptedFault, StopInTheMiddleReportsTheBytesWritten) {
   std::mutex mutex;
   std::condition_variable started;
   int ranges = 0;
+  bool mayEnd = false;  // the final call waits, so the task stays attached until then
   recorder_.onStatus = [&](TaskStatus code) {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     if (code == TaskStatus::FirstRange) ++ranges;
+    started.notify_all();
+    if (code == TaskStatus::TaskEnded) started.wait(lock, [&] { return mayEnd; });
+  };
+  auto letEnd = [&] {
+    std::lock_guard lock(mutex);
+    mayEnd = true;
     started.notify_all();
   };
   Download download;
+  // Also when an assertion leaves early: the download's destructor waits for the end.
+  std::shared_ptr<void> lettingEnd(nullptr, [&](void*) { letEnd(); });
   TaskParam param = recorder_.param(server.url(), out_.file("f"), 4);
   ASSERT_TRUE(download.start(param, quickTuning()));
   EXPECT_FALSE(download.start(param, quickTuning()));  // a task is running
@@ -396,6 +405,7 @@ TEST_F(ScriptedFault, StopInTheMiddleReportsTheBytesWritten) {
   }
   download.stop();
   EXPECT_FALSE(download.start(param, quickTuning()));  // still attached until released
+  letEnd();
   ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(10)));
   ASSERT_TRUE(recorder_.ended);
   EXPECT_FALSE(recorder_.complete);
