@@ -1,7 +1,8 @@
 // Any redirect: the input holds, one per line, the current request-URI, the host text, the
 // Location value and the Set-Cookie value; its first byte chooses a proxy. The resolved
-// settings must give a request that fits or is refused, carry only a name=value cookie, and
-// a refused redirect must leave the settings as they were.
+// settings must give a request that fits or is refused and whose every line ends in CR LF,
+// carry only a name=value cookie and only to the host that set it, and a refused redirect
+// must leave the settings as they were.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.requestUri = nextLine(rest);
   settings.hostText = nextLine(rest);
   settings.referer = "";
+  // The current settings come from a URL or an earlier redirect: never a line break.
+  std::string_view breaks("\r\n\0", 3);
+  if (settings.requestUri.find_first_of(breaks) != std::string::npos ||
+      settings.hostText.find_first_of(breaks) != std::string::npos) {
+    return 0;
+  }
   HttpResponseInfo response;
   response.statusCode = 302;
   if (data[0] & 2) response.location = nextLine(rest);
@@ -45,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (settings.requestUri.size() > 1023) __builtin_trap();
-  if (response.cookie) {
+  if (settings.extraHeader) {
+    if (!response.cookie) __builtin_trap();
     const std::string& line = *settings.extraHeader;
     if (line.rfind("Cookie: ", 0) != 0 || line.size() < 10 ||
         line.compare(line.size() - 2, 2, "\r\n") != 0 || line.find(';') != std::string::npos) {
@@ -54,5 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::optional<std::string> request = buildHttpRequest(requestFieldsFor(settings));
   if (request && request->size() >= kHttpRequestLimit) __builtin_trap();
+  if (request) {
+    for (size_t i = 0; i < request->size(); ++i) {
+      char c = (*request)[i];
+      bool lineEnd = (c == '\r' && i + 1 < request->size() && (*request)[i + 1] == '\n') ||
+                     (c == '\n' && i > 0 && (*request)[i - 1] == '\r');
+      if ((c == '\r' || c == '\n') && !lineEnd) __builtin_trap();
+    }
+  }
   return 0;
 }

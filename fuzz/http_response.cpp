@@ -1,6 +1,7 @@
 // Any received bytes as the start of an HTTP response: finding the header block and
-// parsing it must give defined values, and a file name taken from Content-Disposition must
-// stay inside the target folder.
+// parsing it must give defined values, no header value may hold a CR or LF (it could end a
+// line of a request it is copied into), a Content-Range that parses is in order, and a file
+// name taken from Content-Disposition must stay inside the target folder.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -10,7 +11,24 @@
 
 namespace {
 
+void checkValue(const std::optional<std::string>& value) {
+  if (value && value->find_first_of("\r\n") != std::string::npos) __builtin_trap();
+}
+
+void checkRange(std::string_view text) {
+  std::optional<ContentRange> range = parseContentRange(text);
+  if (range && (range->first < 0 || range->last < range->first || range->total <= range->last)) {
+    __builtin_trap();
+  }
+}
+
 void check(const HttpResponseInfo& info) {
+  for (const auto* value : {&info.cookie, &info.location, &info.disposition, &info.contentRange,
+                            &info.via, &info.acceptRanges, &info.connection, &info.contentType,
+                            &info.lastModified, &info.server}) {
+    checkValue(*value);
+  }
+  if (info.contentRange) checkRange(*info.contentRange);
   if (info.contentLength < -1) __builtin_trap();
   int32_t code = info.statusCode;
   if (code < 0 || code > 999) __builtin_trap();
@@ -39,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     check(parseHttpResponse(header));
   }
+  checkRange(received);
   std::optional<std::string> name = dispositionFileName(received);
   if (name && !isUsableFileName(*name) && *name != "." && *name != ".." &&
       name->find('\0') == std::string::npos) {

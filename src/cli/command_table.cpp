@@ -16,17 +16,30 @@ constexpr char kCommonOptions[] =
 
 const std::array<CommandSpec, 4> kCommands = {{
     {"fetch",
-     "URL PATH [--connections N] [--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] "
-     "[--referer TEXT] [--log]",
-     "Fetches one file over http:// or ftp:// into PATH, over N parallel connections\n"
-     "(default 1). A PATH ending in / takes the server's file name.\n"
-     "--connections N       parallel connections\n"
+     "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] "
+     "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--quiet] [--log]",
+     "Fetches one file over http:// or ftp:// into PATH over parallel connections. The bytes\n"
+     "go to PATH.part, which becomes PATH once every byte is written. A PATH ending in / or\n"
+     "naming a folder takes the server's file name. An existing file is refused unless\n"
+     "--overwrite. When complete, the final path is printed on stdout.\n"
+     "--connections N       parallel connections, 1 to 16 (default 1)\n"
+     "--retries N           failures in a row without a byte that a connection retries, 5 s\n"
+     "                      apart (default 5); one that received bytes retries at once\n"
+     "--timeout SECONDS     limit for connecting and for silence on a connection (default "
+     "20)\n"
+     "--overwrite           replace an existing PATH once the download is complete\n"
      "--speed-limit B       bytes per second over the whole transfer (0: none)\n"
      "--proxy HOST[:PORT]   HTTP proxy (port 80 when omitted)\n"
      "--referer TEXT        the Referer header (default: derived from the URL)\n"
+     "--quiet, -q           no progress line, no summary, no final path\n"
      "--log                 print the engine's log lines (level, time, text) on stderr\n"
-     "Exit status 0 when every byte of the file was written, 1 otherwise, 2 on a usage "
-     "error.\n",
+     "On a terminal a progress line shows percent, speed and time left, and a summary line\n"
+     "follows. SIGINT and SIGTERM stop the transfer within a second and remove PATH.part.\n"
+     "Failures name the URL (password masked) and the reason on stderr.\n"
+     "Exit status: 0 complete; 1 other failure; 2 usage; 3 error reply from the server\n"
+     "(404, 550, ...); 4 network (name, refused, timeout, retries exhausted); 5 local file\n"
+     "(exists, create, write, disk full); 6 integrity (range or size mismatch); 130 / 143\n"
+     "stopped by SIGINT / SIGTERM.\n",
      &runFetchCommand},
     {"check", "[--manifest URL] [--dir DIR]",
      "Reads the vendor's manifest and prints, for each package, whether the archive in DIR is\n"

@@ -1,16 +1,18 @@
-// downloader-cli fetch: one download through the Download object, with an optional
-// progress line and the engine's log.
+// downloader-cli fetch: one file through the Download object. The engine writes PATH.part and
+// renames it to PATH once every byte is in; the task's outcome decides the exit status.
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "command_table.h"
 #include "commands.h"
@@ -19,60 +21,136 @@
 #include "platform/clock.h"
 #include "platform/decimal.h"
 #include "transfer/engine_log.h"
+#include "transfer/output_file.h"
 #include "transfer/transfer_task.h"
 
 namespace {
 
+// More parallel connections than this only burden the server.
+constexpr int32_t kMostConnections = 16;
+// Failures in a row without a byte; the window keeps the engine's 999.
+constexpr int32_t kDefaultRetries = 5;
+constexpr int32_t kDefaultTimeoutSeconds = 20;
+constexpr int32_t kLongestTimeoutSeconds = 86400;
+// A stop must end the program within a second.
+constexpr int32_t kStopWaitMs = 500;
+constexpr int kPollMs = 100;
+constexpr uint64_t kProgressEveryMs = 500;
+
+// Exit statuses by the class of the outcome (the command's help and the README list them).
 constexpr int kExitComplete = 0;
-constexpr int kExitFailed = 1;
+constexpr int kExitOther = 1;
+constexpr int kExitServerReply = 3;
+constexpr int kExitNetwork = 4;
+constexpr int kExitLocalFile = 5;
+constexpr int kExitIntegrity = 6;
 
 struct FetchOptions {
   std::string url;
   std::string path;
   int32_t connections = 1;
   int32_t speedLimit = 0;
+  int32_t retries = kDefaultRetries;
+  int32_t timeoutSeconds = kDefaultTimeoutSeconds;
   std::optional<std::string> proxy;
   std::optional<std::string> referer;
+  bool overwrite = false;
+  bool quiet = false;
   bool log = false;
 };
 
-// What the callbacks learn, read by the main thread.
+// What the callbacks learn, read by the main thread once the task was released.
 struct FetchState {
-  std::atomic<int64_t> total{-1};
-  std::atomic<int64_t> received{0};
-  std::atomic<int64_t> written{0};
+  std::mutex mutex;
+  bool fileMade = false;  // the engine created PATH.part
+  std::string finalPath;  // the engine's local path at the end (the server's name appended)
+  int64_t written = 0;
+  int64_t total = 0;
 };
 
-bool parseCount(const std::string& text, int32_t& value, int32_t least) {
+// The first SIGINT or SIGTERM; a second one ends the program at once.
+std::atomic<int> caughtSignal{0};
+
+extern "C" void onStopSignal(int signal) {
+  if (caughtSignal.exchange(signal) != 0) ::_exit(128 + signal);
+}
+
+void installStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// Reads a number from `least` to `most`; false otherwise.
+bool parseCount(const std::string& text, int32_t& value, int32_t least, int32_t most) {
   std::optional<int64_t> number = parseDecimal(text);
-  if (!number || *number < least || *number > std::numeric_limits<int32_t>::max()) return false;
+  if (!number || *number < least || *number > most) return false;
   value = static_cast<int32_t>(*number);
   return true;
 }
 
-std::optional<FetchOptions> parseOptions(const std::vector<std::string>& arguments) {
+// The options, or the reason they are wrong.
+std::optional<FetchOptions> parseOptions(const std::vector<std::string>& arguments,
+                                         std::string& error) {
+  struct Count {
+    const char* name;
+    int32_t FetchOptions::*field;
+    int32_t least;
+    int32_t most;
+  };
+  const Count counts[] = {
+      {"--connections", &FetchOptions::connections, 1, kMostConnections},
+      {"--speed-limit", &FetchOptions::speedLimit, 0, std::numeric_limits<int32_t>::max()},
+      {"--retries", &FetchOptions::retries, 0, std::numeric_limits<int32_t>::max()},
+      {"--timeout", &FetchOptions::timeoutSeconds, 1, kLongestTimeoutSeconds},
+  };
   FetchOptions options;
   std::vector<std::string> positional;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     bool hasValue = i + 1 < arguments.size();
+    const Count* count = nullptr;
+    for (const Count& candidate : counts) {
+      if (argument == candidate.name) count = &candidate;
+    }
     if (argument == "--log") {
       options.log = true;
-    } else if (argument == "--connections" && hasValue) {
-      if (!parseCount(arguments[++i], options.connections, 1)) return std::nullopt;
-    } else if (argument == "--speed-limit" && hasValue) {
-      if (!parseCount(arguments[++i], options.speedLimit, 0)) return std::nullopt;
-    } else if (argument == "--proxy" && hasValue) {
+    } else if (argument == "--quiet" || argument == "-q") {
+      options.quiet = true;
+    } else if (argument == "--overwrite") {
+      options.overwrite = true;
+    } else if ((count != nullptr || argument == "--proxy" || argument == "--referer") &&
+               !hasValue) {
+      error = argument + " needs a value";
+      return std::nullopt;
+    } else if (count != nullptr) {
+      const std::string& value = arguments[++i];
+      if (!parseCount(value, options.*(count->field), count->least, count->most)) {
+        error = argument + " takes a number from " + std::to_string(count->least) + " to " +
+                std::to_string(count->most) + ", not '" + value + "'";
+        return std::nullopt;
+      }
+    } else if (argument == "--proxy") {
       options.proxy = arguments[++i];
-    } else if (argument == "--referer" && hasValue) {
+    } else if (argument == "--referer") {
       options.referer = arguments[++i];
-    } else if (argument.rfind("--", 0) == 0) {
+    } else if (argument.size() > 1 && argument.front() == '-') {
+      error = "unknown option " + argument;
       return std::nullopt;
     } else {
       positional.push_back(argument);
     }
   }
-  if (positional.size() != 2) return std::nullopt;
+  if (positional.size() > 2) {
+    error = "unexpected argument " + positional[2];
+    return std::nullopt;
+  }
+  if (positional.size() < 2) {
+    error = positional.empty() ? "a URL and a PATH are needed" : "a PATH is needed";
+    return std::nullopt;
+  }
   options.url = positional[0];
   options.path = positional[1];
   return options;
@@ -100,30 +178,53 @@ std::string masked(std::string text, const std::string& password) {
   return text;
 }
 
-TaskParam makeParam(const FetchOptions& options, FetchState& state) {
+bool isFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+// The path the engine gets: PATH, or PATH ending in "/" when it names a folder (the engine
+// then appends the server's file name).
+std::string localPathFor(const std::string& path) {
+  if (path.empty() || path.back() == '/' || !isFolder(path)) return path;
+  return path + "/";
+}
+
+TaskParam makeParam(const FetchOptions& options, const std::string& localPath, FetchState& state) {
   TaskParam param;
   param.flags = kDirectionDownload;
   param.url = options.url;
-  param.localPath = options.path;
+  param.localPath = localPath;
   param.connectionCount = options.connections;
   param.speedLimit = options.speedLimit;
   param.proxy = options.proxy;
   param.referer = options.referer;
-  bool printLog = options.log;
-  // Nothing this command prints may show the URL's password.
-  std::string password = urlPassword(options.url);
-  if (printLog) {
+  param.connectTimeout = param.sendTimeout = param.receiveTimeout = options.timeoutSeconds * 1000;
+  param.exitWait = kStopWaitMs;
+  if (options.log) {
+    // Nothing this command prints may show the URL's password.
+    std::string password = urlPassword(options.url);
     param.logCallback = [password](Worker*, const std::string& timeText, const std::string& line,
                                    int32_t level, TransferTask*) {
       std::string message = masked(line, password);
       std::fprintf(stderr, "[%d] %s %s\n", level, timeText.c_str(), message.c_str());
     };
   }
-  param.statusCallback = [&state](TaskStatus code, Worker*, int32_t a, int32_t,
-                                  TransferTask* task) {
-    if (code == TaskStatus::SizeKnown) state.total = a;
-    if (code == TaskStatus::Data) state.received += a;
+  bool overwrite = options.overwrite;
+  param.statusCallback = [&state, overwrite](TaskStatus code, Worker*, int32_t, int32_t,
+                                             TransferTask* task) -> int32_t {
+    // The target exists (a folder PATH met the server's name): keep it unless told to
+    // replace it once the download is complete.
+    if (code == TaskStatus::NameClash) return overwrite ? 2 : 1;
+    std::lock_guard lock(state.mutex);
+    if (code == TaskStatus::SizeKnown) state.fileMade = true;
     if (code == TaskStatus::TaskEnded) {
+      state.finalPath = task->localPath();
       state.written = bytesWritten(*task);
       state.total = task->totalSize.load();
     }
@@ -132,48 +233,146 @@ TaskParam makeParam(const FetchOptions& options, FetchState& state) {
   return param;
 }
 
-void showProgress(const FetchState& state, int64_t& lastBytes, uint64_t& lastTick) {
-  uint64_t now = monotonicMilliseconds();
-  int64_t bytes = state.received.load();
-  int64_t total = state.total.load();
-  double seconds = static_cast<double>(now - lastTick) / 1000.0;
-  double speed = seconds > 0 ? static_cast<double>(bytes - lastBytes) / seconds : 0;
-  int percent = total > 0 ? static_cast<int>(100 * std::min(bytes, total) / total) : 0;
-  std::fprintf(stderr, "\r%lld / %lld bytes  %3d%%  %-14s", static_cast<long long>(bytes),
-               static_cast<long long>(std::max<int64_t>(total, 0)), percent,
-               speedText(speed).c_str());
-  std::fflush(stderr);
-  lastBytes = bytes;
-  lastTick = now;
+int exitStatusFor(const TaskOutcome& outcome) {
+  if (outcome.ending == TaskEnding::Complete) return kExitComplete;
+  switch (outcome.kind) {
+    case FailureKind::ServerReply:
+      return kExitServerReply;
+    case FailureKind::Network:
+      return kExitNetwork;
+    case FailureKind::LocalFile:
+      return kExitLocalFile;
+    case FailureKind::Integrity:
+      return kExitIntegrity;
+    case FailureKind::None:
+      break;
+  }
+  return kExitOther;
+}
+
+std::string clockText(double seconds) {
+  if (seconds < 0 || seconds > 359999) return "--:--";
+  int whole = static_cast<int>(seconds + 0.5);
+  char text[32];
+  if (whole >= 3600) {
+    std::snprintf(text, sizeof text, "%d:%02d:%02d", whole / 3600, whole / 60 % 60, whole % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
+  }
+  return text;
+}
+
+// The progress line of a terminal: percent, speed over the last interval, time left.
+class ProgressLine {
+ public:
+  ProgressLine() : startMs_(monotonicMilliseconds()), lastMs_(startMs_) {}
+
+  void show(const DownloadProgress& now) {
+    uint64_t ms = monotonicMilliseconds();
+    if (ms - lastMs_ < kProgressEveryMs) return;
+    double seconds = static_cast<double>(ms - lastMs_) / 1000.0;
+    double speed = static_cast<double>(std::max<int64_t>(0, now.received - lastBytes_)) / seconds;
+    speed_ = speed_ <= 0 ? speed : 0.7 * speed_ + 0.3 * speed;
+    lastMs_ = ms;
+    lastBytes_ = now.received;
+    std::string percent = "  --%";
+    std::string left = "--:--";
+    if (now.total > 0) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%4lld%%",
+                    static_cast<long long>(100 * std::min(now.received, now.total) / now.total));
+      percent = text;
+      if (speed_ > 0) left = clockText(static_cast<double>(now.total - now.received) / speed_);
+    }
+    std::fprintf(stderr, "\r%s  %12s  %8s left  %lld / %lld bytes   ", percent.c_str(),
+                 speedText(speed_).c_str(), left.c_str(), static_cast<long long>(now.received),
+                 static_cast<long long>(std::max<int64_t>(now.total, 0)));
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  // Ends the progress line; on completion, says what was fetched and how fast.
+  void finish(bool complete, int64_t bytes) {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    if (!complete) return;
+    double seconds = static_cast<double>(monotonicMilliseconds() - startMs_) / 1000.0;
+    double average = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
+    std::fprintf(stderr, "%lld bytes in %.2f s, %s average\n", static_cast<long long>(bytes),
+                 seconds, speedText(average).c_str());
+  }
+
+ private:
+  uint64_t startMs_;
+  uint64_t lastMs_;
+  int64_t lastBytes_ = 0;
+  double speed_ = 0;
+  bool shown_ = false;
+};
+
+int reportRefusal(const std::string& path) {
+  std::fprintf(stderr,
+               "downloader-cli fetch: %s exists; it is left as it is (--overwrite replaces it "
+               "once the download is complete)\n",
+               path.c_str());
+  return kExitLocalFile;
 }
 
 }  // namespace
 
 int runFetchCommand(const std::vector<std::string>& arguments) {
-  std::optional<FetchOptions> options = parseOptions(arguments);
-  if (!options) return commandUsageError("fetch", "wrong arguments");
+  std::string error;
+  std::optional<FetchOptions> options = parseOptions(arguments, error);
+  if (!options) return commandUsageError("fetch", error);
+  if (options->path.empty()) return commandUsageError("fetch", "PATH is empty");
+  std::string shownUrl = masked(options->url, urlPassword(options->url));
+  std::string localPath = localPathFor(options->path);
+  if (localPath.back() != '/' && exists(localPath) && !options->overwrite) {
+    return reportRefusal(localPath);
+  }
+
   FetchState state;
+  EngineTuning tuning;
+  tuning.retryLimit = options->retries;
+  installStopSignals();
   Download download;
-  if (!download.start(makeParam(*options, state))) {
-    std::string shown = masked(options->url, urlPassword(options->url));
-    std::fprintf(stderr, "cannot start %s: unsupported URL or path too long\n", shown.c_str());
-    return kExitFailed;
+  if (!download.start(makeParam(*options, localPath, state), tuning)) {
+    std::fprintf(stderr,
+                 "downloader-cli fetch: cannot start %s: unsupported URL or path too long\n",
+                 shownUrl.c_str());
+    return kExitOther;
   }
-  bool progress = ::isatty(STDERR_FILENO) == 1 && !options->log;
-  int64_t lastBytes = 0;
-  uint64_t lastTick = monotonicMilliseconds();
-  while (!download.waitUntilIdle(std::chrono::milliseconds(progress ? 500 : 60000))) {
-    if (progress) showProgress(state, lastBytes, lastTick);
+  bool terminal = ::isatty(STDERR_FILENO) == 1 && !options->quiet && !options->log;
+  ProgressLine progress;
+  int stoppedBy = 0;
+  while (!download.waitUntilIdle(std::chrono::milliseconds(kPollMs))) {
+    if (stoppedBy == 0 && (stoppedBy = caughtSignal.load()) != 0) {
+      download.stop();
+    } else if (terminal && stoppedBy == 0) {
+      progress.show(download.progress());
+    }
   }
-  if (progress) {
-    showProgress(state, lastBytes, lastTick);
-    std::fputc('\n', stderr);
-  }
+
   TaskOutcome outcome = download.outcome();
-  if (outcome.ending == TaskEnding::Complete) return kExitComplete;
-  std::string error = masked(outcome.message, urlPassword(options->url));
-  std::fprintf(stderr, "%s (%lld of %lld bytes written)\n", error.c_str(),
-               static_cast<long long>(state.written.load()),
-               static_cast<long long>(std::max<int64_t>(state.total.load(), 0)));
-  return kExitFailed;
+  std::lock_guard lock(state.mutex);
+  bool complete = outcome.ending == TaskEnding::Complete;
+  if (terminal) progress.finish(complete, state.total);
+  if (complete) {
+    if (!options->quiet) std::printf("%s\n", state.finalPath.c_str());
+    return kExitComplete;
+  }
+  // Nothing can resume a partial file yet: it goes.
+  bool removed = state.fileMade && !state.finalPath.empty() && state.finalPath.back() != '/' &&
+                 ::unlink(partialPathOf(state.finalPath).c_str()) == 0;
+  std::string partial = removed ? "; removed " + partialPathOf(state.finalPath) : "";
+  if (stoppedBy != 0) {
+    std::fprintf(stderr, "downloader-cli fetch: stopped by %s: %lld of %lld bytes written%s\n",
+                 stoppedBy == SIGINT ? "SIGINT" : "SIGTERM", static_cast<long long>(state.written),
+                 static_cast<long long>(std::max<int64_t>(state.total, 0)), partial.c_str());
+    return 128 + stoppedBy;
+  }
+  std::string reason = masked(outcome.message, urlPassword(options->url));
+  std::fprintf(stderr, "downloader-cli fetch: %s: %s (%lld of %lld bytes written%s)\n",
+               shownUrl.c_str(), reason.c_str(), static_cast<long long>(state.written),
+               static_cast<long long>(std::max<int64_t>(state.total, 0)), partial.c_str());
+  return exitStatusFor(outcome);
 }

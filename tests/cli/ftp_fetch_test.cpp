@@ -41,7 +41,7 @@ TEST_F(FtpFetch, PasswordInTheUrlIsNeverPrinted) {
   EXPECT_EQ(outcome.errorText.find(password), std::string::npos) << outcome.errorText;
 
   outcome = runCli("fetch '" + server.userUrl("/missing.zip") + "' " + out.file("m.zip"), out);
-  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_EQ(outcome.exitCode, 3);  // an error reply from the server
   EXPECT_NE(outcome.errorText.find("文件不存在"), std::string::npos) << outcome.errorText;
   EXPECT_EQ(outcome.errorText.find(password), std::string::npos) << outcome.errorText;
 

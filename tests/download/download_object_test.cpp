@@ -95,7 +95,7 @@ TEST(DownloadObject, NoNewStartUntilTheTaskIsReleased) {
   ASSERT_TRUE(download.start(param));
   ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(10)));
   EXPECT_EQ(ending.calls, 1);
-  EXPECT_FALSE(ending.startedAgain);  // refused from inside the code-4 call
+  EXPECT_FALSE(ending.startedAgain);  // refused from inside the TaskEnded call
   ASSERT_TRUE(download.start(params(server->url("/f"), dir.file("g"), ending)));
   ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(10)));
   EXPECT_TRUE(readWholeFile(dir.file("g")) == kBody);

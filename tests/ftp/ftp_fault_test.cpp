@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "temp_dir.h"
 #include "transfer/engine_log.h"
+#include "transfer/output_file.h"
 
 namespace {
 
@@ -207,7 +208,8 @@ TEST_F(FtpFaults, SegmentWhoseOffsetIsRefusedIsNotFilledFromTheStart) {
   EXPECT_TRUE(run.logged(kLogError, "该站点不支持断点续传"));
   // What a refused connection should have fetched is fetched by another one, or by none
   // (when the others were already done); no part of the file ever holds misplaced bytes.
-  std::string written = readWholeFile(target());
+  // An incomplete file stays under its partial name.
+  std::string written = readWholeFile(run.complete ? target() : partialPathOf(target()));
   ASSERT_EQ(written.size(), file.size());
   for (size_t at = 0; at < file.size(); at += 1000) {
     std::string block = written.substr(at, 1000);
@@ -215,4 +217,17 @@ TEST_F(FtpFaults, SegmentWhoseOffsetIsRefusedIsNotFilledFromTheStart) {
         << "misplaced bytes at " << at;
   }
   EXPECT_EQ(written.substr(0, 150000), file.substr(0, 150000));
+}
+
+// A server that refuses SIZE: the task ends saying so, not with the notice that came before.
+TEST_F(FtpFaults, RefusedSizeSaysSo) {
+  Script script;
+  script.hook = answer("SIZE", "502 SIZE not implemented\r\n");
+  ScriptedFtpServer server(file, script);
+  FtpRunResult run = runDownload(ftpTaskParam(server.url("/f.bin"), target(), 4), quickTuning());
+  ASSERT_TRUE(run.finished);
+  EXPECT_FALSE(run.complete);
+  EXPECT_EQ(run.outcome.kind, FailureKind::ServerReply);
+  EXPECT_EQ(run.outcome.message, "服务器拒绝SIZE命令, 无法获得文件大小, 返回号[502]");
+  EXPECT_FALSE(fileExists(target()));
 }

@@ -92,5 +92,6 @@ FtpRunResult runDownload(const TaskParam& base, const EngineTuning& tuning,
   download.waitUntilIdle(std::chrono::seconds(30));
   std::lock_guard lock(recorder->mutex);
   recorder->result.timedOut = timedOut;
+  recorder->result.outcome = download.outcome();
   return recorder->result;
 }

@@ -8,14 +8,16 @@
 #include <vector>
 
 #include "transfer/engine_tuning.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_param.h"
 
 struct FtpRunResult {
-  bool finished = false;  // the task ended (code 4)
+  bool finished = false;  // the task ended (TaskEnded)
   bool timedOut = false;  // it had to be stopped after the time allowed
   bool complete = false;  // every byte was written
   int64_t written = 0;
   int64_t totalSize = 0;
+  TaskOutcome outcome;                               // Download::outcome() after the end
   std::vector<std::pair<int32_t, std::string>> log;  // level, message
   std::vector<TaskStatus> statuses;
 

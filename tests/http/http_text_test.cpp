@@ -94,6 +94,40 @@ TEST(HttpResponse, CodesDecideWhatIsRead) {
   EXPECT_EQ(parseHttpResponse("HTTP/1.1").statusCode, 0);
 }
 
+TEST(HttpResponse, NamesInAnyCaseBlanksAroundAndNoLineBreakInAValue) {
+  HttpResponseInfo info = parseHttpResponse(
+      "HTTP/1.1 200 OK\r\ncontent-LENGTH: \t 42 \r\nset-cookie: a=1\nX-Injected: y\r\n"
+      "Server: s\rX-Other: z\r\n\r\n");
+  EXPECT_EQ(info.contentLength, 42);
+  EXPECT_EQ(info.cookie, "a=1");  // cut at the bare LF
+  EXPECT_EQ(info.server, "s");    // cut at the bare CR
+  // A name must begin a line and be followed by its colon at once.
+  EXPECT_EQ(parseHttpResponse("HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n"
+                              "Content-Length : 6\r\n\r\n")
+                .contentLength,
+            -1);
+  HttpResponseInfo ranged =
+      parseHttpResponse("HTTP/1.1 206 Partial\r\ncontent-range:bytes 5-9/10\r\n\r\n");
+  EXPECT_EQ(ranged.contentRange, "bytes 5-9/10");
+}
+
+TEST(HttpResponse, ContentRangeForms) {
+  auto range = [](std::string_view text) {
+    std::optional<ContentRange> r = parseContentRange(text);
+    return r ? std::to_string(r->first) + "-" + std::to_string(r->last) + "/" +
+                   std::to_string(r->total)
+             : std::string("none");
+  };
+  EXPECT_EQ(range("bytes 0-4/9"), "0-4/9");
+  EXPECT_EQ(range(" BYTES  25000 - 100002 / 100003 "), "25000-100002/100003");
+  EXPECT_EQ(range("bytes 8-8/9"), "8-8/9");
+  for (const char* bad : {"", "bytes", "bytes 0-4", "bytes 0-4/*", "bytes */9", "bytes 5-4/9",
+                          "bytes 0-9/9", "bytes=0-4/9", "bits 0-4/9", "bytes 0-4/9x",
+                          "bytes -1-4/9", "bytes 0-4/99999999999999999999", "bytes0-4/9"}) {
+    EXPECT_EQ(range(bad), "none") << bad;
+  }
+}
+
 TEST(HttpResponse, DispositionNames) {
   EXPECT_EQ(dispositionFileName("attachment; filename=plain.zip\r"), "plain.zip");
   EXPECT_EQ(dispositionFileName("attachment; filename=\"../../etc/p.zip\""), "p.zip");
@@ -113,7 +147,19 @@ TEST(HttpRedirect, AbsoluteLocationWithCookie) {
   EXPECT_EQ(s.port, 80);
   EXPECT_EQ(s.requestUri, "/new/g.zip");
   EXPECT_EQ(s.referer, "http://other.example/new");
-  EXPECT_EQ(s.extraHeader, "Cookie: sid=42\r\n");
+  EXPECT_FALSE(s.extraHeader);  // the cookie of h goes to no other host
+
+  // To the same host (any port, any letter case) it goes, only its name=value pair.
+  HttpSettings same = direct();
+  r.location = "http://H:9090/new/g.zip#part";
+  ASSERT_EQ(resolveRedirect(same, r), RedirectResult::Followed);
+  EXPECT_EQ(same.extraHeader, "Cookie: sid=42\r\n");
+  EXPECT_EQ(same.requestUri, "/new/g.zip");  // the fragment is never sent
+  // A later redirect to another host leaves it behind.
+  r.cookie.reset();
+  r.location = "http://third.example/x.zip";
+  ASSERT_EQ(resolveRedirect(same, r), RedirectResult::Followed);
+  EXPECT_FALSE(same.extraHeader);
 }
 
 TEST(HttpRedirect, RelativeLocations) {

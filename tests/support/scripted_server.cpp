@@ -1,8 +1,10 @@
 #include "scripted_server.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -79,6 +81,18 @@ bool ScriptedConnection::waitForPeerClose(int timeoutMs) {
     char chunk[4096];
     ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
     if (n <= 0) return true;
+  }
+  return false;
+}
+
+bool ScriptedConnection::waitUntilSent(int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (fd_ >= 0 && !stopping_.load()) {
+    int unsent = 0;
+    if (::ioctl(fd_, SIOCOUTQ, &unsent) != 0) return false;
+    if (unsent == 0) return true;
+    if (msLeft(deadline) == 0) return false;
+    ::poll(nullptr, 0, 1);
   }
   return false;
 }

@@ -35,6 +35,9 @@ class ScriptedConnection {
   bool sendInPieces(std::string_view bytes, size_t piece, int pauseMs);
   // Waits until the peer closes the connection (true) or the time runs out (false).
   bool waitForPeerClose(int timeoutMs);
+  // Waits until the peer has acknowledged every byte sent (true), or the time runs out.
+  // A reset right after it loses nothing the peer was sent.
+  bool waitUntilSent(int timeoutMs = 5000);
   // Waits the given time, or less when the server is stopping.
   void stall(int milliseconds);
   // Closes the connection at once (an abortive close sends a reset instead of a FIN).

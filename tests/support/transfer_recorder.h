@@ -32,7 +32,7 @@ class TransferRecorder {
   // A TaskParam for url → path whose callbacks record into this object.
   TaskParam param(const std::string& url, const std::string& path, int32_t connections = 1);
 
-  // Waits for the final code-4 call; false after the limit.
+  // Waits for the final TaskEnded call; false after the limit.
   bool waitEnded(std::chrono::milliseconds limit = std::chrono::seconds(60));
   std::vector<StatusRecord> statuses() const;
   std::vector<LogRecord> logs() const;
@@ -40,12 +40,12 @@ class TransferRecorder {
   bool hasLog(const std::string& text) const;
   int count(TaskStatus code) const;
 
-  // Answer to code 18 (a file of the same name exists); default 0.
+  // Answer to NameClash (a file of the same name exists); default 0.
   std::function<int32_t(TransferTask* task)> onNameClash;
   // Called for every queued status on the controller thread, after it was recorded.
   std::function<void(TaskStatus code)> onStatus;
 
-  // Filled at code 4.
+  // Filled at TaskEnded.
   bool ended = false;
   bool complete = false;
   int64_t written = 0;

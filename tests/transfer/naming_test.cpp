@@ -35,6 +35,9 @@ TEST(UrlSplit, SchemesPortsHostsAndPaths) {
   EXPECT_EQ(splitUrl("http://h:70000/x")->port, 70000 % 65536);
 
   EXPECT_FALSE(splitUrl("https://h/f"));
+  EXPECT_FALSE(splitUrl("http://h\r\nX-Injected: 1/f"));
+  EXPECT_FALSE(splitUrl("http://h/f\nX"));
+  EXPECT_FALSE(splitUrl(std::string_view("http://h/f\0x", 12)));
   EXPECT_FALSE(splitUrl("http://h"));
   EXPECT_FALSE(splitUrl(""));
 }
@@ -47,6 +50,15 @@ TEST(UrlSplit, FileNameDecodesEscapesAndKeepsBrokenPercents) {
   EXPECT_EQ(fileNameFromUrlPath("/d/a%zz.bin"), "a%zz.bin");
   EXPECT_EQ(fileNameFromUrlPath("/d/"), "");
   EXPECT_EQ(fileNameFromUrlPath("/" + std::string(3000, 'x')).size(), 1023u);
+}
+
+TEST(UrlSplit, QueryAndFragmentNeverNameTheFileAndTheFragmentIsNeverSent) {
+  EXPECT_EQ(splitUrl("http://h/d/f.zip?x=1#top")->path, "/d/f.zip?x=1");
+  EXPECT_EQ(splitUrl("http://h/d/f.zip#a/b")->path, "/d/f.zip");
+  EXPECT_EQ(fileNameFromUrlPath("/d/f.zip?x=1"), "f.zip");
+  EXPECT_EQ(fileNameFromUrlPath("/dl.php?file=a/b.zip"), "dl.php");
+  EXPECT_EQ(fileNameFromUrlPath("/d/f.zip#part"), "f.zip");
+  EXPECT_EQ(fileNameFromUrlPath("/d/?x"), "");
 }
 
 TEST(UrlSplit, DecodedNamesThatWouldLeaveTheFolderAreUnusable) {

@@ -22,6 +22,17 @@ TEST(SegmentTable, LayoutGivesTheRemainderToTheLast) {
   EXPECT_EQ(table.unfinishedCount(), 4);
 }
 
+TEST(SegmentTable, NeverMoreSegmentsThanTheFileCanFill) {
+  SegmentTable table;
+  table.layout(100000, 8);
+  EXPECT_EQ(table.count(), 4);  // 100000 / 20480
+  table.layout(20479, 4);
+  EXPECT_EQ(table.count(), 1);
+  table.layout(INT32_MAX, INT32_MAX);
+  EXPECT_EQ(table.count(), INT32_MAX / 20480);
+  EXPECT_EQ(table.capacity() % 10, 0);
+}
+
 TEST(SegmentTable, SmallAndEmptyFilesHaveOneSegment) {
   SegmentTable table;
   table.layout(4095, 8);
@@ -106,4 +117,27 @@ TEST(SegmentTable, SplitsWhileTheOwnerAdvancesStayConsistent) {
     covered += segment.length;
   }
   EXPECT_EQ(covered, kTotal);
+}
+
+TEST(SegmentTable, MovingOnTakesOverTheRestOfAWaitingOwner) {
+  Worker* a = reinterpret_cast<Worker*>(0x10);
+  Worker* b = reinterpret_cast<Worker*>(0x20);
+  SegmentTable table;
+  table.layout(100000, 2);
+  ASSERT_EQ(table.takeFree(a), 0);
+  ASSERT_EQ(table.takeFree(b), 1);
+  table.commit(0, 50000);
+  table.commit(1, 10000);
+  EXPECT_EQ(table.moveOn(0, a), -1);  // b is at work: nothing to take
+  table.setWaiting(1, true);
+  EXPECT_EQ(table.moveOn(0, a, false), -1);  // only a worker that finished may take over
+  int32_t rest = table.moveOn(0, a);
+  ASSERT_EQ(rest, 2);
+  EXPECT_EQ(table.at(1).length, 10000);  // cut where b stands: finished, b moves on
+  EXPECT_TRUE(table.at(1).finished());
+  EXPECT_EQ(table.at(2).start, 60000);
+  EXPECT_EQ(table.at(2).length, 40000);
+  EXPECT_EQ(table.at(2).owner, a);
+  EXPECT_FALSE(table.at(0).busy);  // a let go of its finished segment
+  EXPECT_EQ(table.sumDone() + table.at(2).length, 100000);
 }

@@ -66,7 +66,7 @@ class Download : private TaskOwner {
   TaskOutcome outcome();
   // Tells the running task to stop; returns after at most the task's exit wait.
   void stop();
-  // Waits until no task is attached (its final code-4 call has returned and the task was
+  // Waits until no task is attached (its final TaskEnded call has returned and the task was
   // released), at most `limit`; true when idle.
   bool waitUntilIdle(std::chrono::milliseconds limit);
 

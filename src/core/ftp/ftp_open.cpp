@@ -53,14 +53,20 @@ int32_t FtpLayer::querySize(FtpControl& control, const FtpSettings& settings, in
     control.fail(FailureKind::ServerReply, "文件不存在");
     return kOpenPermanent;
   }
-  if (code != 213) return kOpenPermanent;
+  if (code != 213) {
+    control.fail(FailureKind::ServerReply,
+                 formatText("服务器拒绝SIZE命令, 无法获得文件大小, 返回号[%d]", code));
+    return kOpenPermanent;
+  }
   size_t at = reply.text.find("213");
   std::optional<LeadingDecimal> number;
   if (at != std::string::npos && at + 4 <= reply.text.size()) {
     number = leadingDecimal(std::string_view(reply.text).substr(at + 4));
   }
   size = number ? number->value : -1;
-  return size < 0 ? kOpenPermanent : kOpenReady;
+  if (size >= 0) return kOpenReady;
+  control.fail(FailureKind::ServerReply, "无法获得文件大小");
+  return kOpenPermanent;
 }
 
 FtpDataPlan FtpLayer::dataPlan(const FtpSettings& settings, const std::string& address) {

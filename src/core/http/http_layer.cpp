@@ -164,20 +164,29 @@ int32_t rejectStatus(Worker& worker, int32_t code) {
   return kOpenPermanent;
 }
 
-// The start offset of a "bytes X-Y/Z" Content-Range value, -1 when it has none.
-int64_t contentRangeStart(const std::optional<std::string>& value) {
-  if (!value) return -1;
-  size_t at = value->find("bytes");
-  if (at == std::string::npos) return -1;
-  at += 5;
-  while (at < value->size() && (*value)[at] == ' ') ++at;
-  int64_t start = 0;
-  size_t digits = 0;
-  for (; at < value->size() && (*value)[at] >= '0' && (*value)[at] <= '9' && digits < 18;
-       ++at, ++digits) {
-    start = start * 10 + ((*value)[at] - '0');
+// A segment request answered 200: the server ignores ranges and sends the whole file. The
+// task goes on over one connection: the first connection reads on through its answer, or,
+// when it has closed already, this answer is read from byte 0. A length other than the
+// task's total means another file: that is an integrity failure, not a fallback.
+int32_t fallBackToOneConnection(Worker& worker, const HttpResponseInfo& response) {
+  TransferTask& task = worker.task;
+  int64_t total = task.totalSize.load();
+  if (response.contentLength >= 0 && response.contentLength != total) {
+    engineFailure(
+        worker, FailureKind::Integrity,
+        formatText("返回的文件大小不符: 应为 %lld 字节, 返回 %lld 字节",
+                   static_cast<long long>(total), static_cast<long long>(response.contentLength)));
+    return kOpenPermanent;
   }
-  return digits == 0 ? -1 : start;
+  bool first = false;
+  SegmentTable::Fallback fallback =
+      task.segments.fallBackToOne(worker.segmentIndex(), total, first);
+  if (first) {
+    engineLog(task, &worker, kLogError, "服务器不支持断点续传, 改为单连接下载");
+    // The one connection left carries the whole speed limit.
+    if (task.speedLimit > 0) task.workerSpeedLimit = task.speedLimit;
+  }
+  return fallback == SegmentTable::Fallback::Restart ? kOpenReady : kOpenDropped;
 }
 
 }  // namespace
@@ -187,7 +196,7 @@ std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlPa
   if (param.proxy && !param.proxy->empty()) settings.proxy = param.proxy;
   settings.hostText = url.hostPart;
   settings.port = url.port;
-  std::string whole = param.url.value_or(std::string());
+  std::string whole(withoutFragment(param.url.value_or(std::string())));
   settings.requestUri = spacesEncoded(settings.proxy ? std::string_view(whole) : url.path);
   if (param.referer) {
     settings.referer = param.referer;
@@ -280,19 +289,21 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   if ((result = readResponse(worker, body)) != kOpenReady) return result;
   const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
   int32_t code = response.statusCode;
-  // A 200 is the whole entity whatever its length says; a 206 must start where we asked.
-  bool ignoredRange = (code == 200) || (response.contentLength >= 0 &&
-                                        response.contentLength == task.totalSize.load());
+  int64_t total = task.totalSize.load();
   if (code == 206) {
-    int64_t start = contentRangeStart(response.contentRange);
-    ignoredRange = ignoredRange || (start >= 0 && start != position);
-  }
-  if (ignoredRange) {
-    engineFailure(worker, FailureKind::Integrity, "出现错误");
+    // Only bytes that are provably those asked for may reach the file: the range must start
+    // where the segment stands, in a file of the size the first answer gave.
+    std::optional<ContentRange> range;
+    if (response.contentRange) range = parseContentRange(*response.contentRange);
+    if (range && range->first == position && range->total == total) return kOpenReady;
+    engineFailure(worker, FailureKind::Integrity,
+                  formatText("返回的数据范围不符: 请求 [%lld-] (文件 %lld 字节), 返回 [%s]",
+                             static_cast<long long>(position), static_cast<long long>(total),
+                             response.contentRange ? response.contentRange->c_str() : "无范围"));
     return kOpenPermanent;
   }
-  if (code != 206) return rejectStatus(worker, code);
-  return kOpenReady;
+  if (code == 200) return fallBackToOneConnection(worker, response);
+  return rejectStatus(worker, code);
 }
 
 std::string HttpLayer::pathForFileName() const {

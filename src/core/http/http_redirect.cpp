@@ -1,6 +1,8 @@
 // Following a 301 or 302 response.
 #include "http/http_redirect.h"
 
+#include <cctype>
+
 #include "net/url_split.h"
 
 namespace {
@@ -32,19 +34,34 @@ std::string_view pathOfUrl(std::string_view url) {
   return slash == std::string_view::npos ? std::string_view("/") : url.substr(slash);
 }
 
+// The host name of a host part: without credentials and port, in lower case.
+std::string hostName(std::string_view hostPart) {
+  size_t at = hostPart.rfind('@');
+  if (at != std::string_view::npos) hostPart.remove_prefix(at + 1);
+  hostPart = hostPart.substr(0, hostPart.find(':'));
+  std::string name(hostPart);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
 }  // namespace
 
 RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& response) {
   if (!response.location) return RedirectResult::NoLocation;
-  const std::string& location = *response.location;
+  const std::string location(withoutFragment(*response.location));
+  // A line break would end the request line it goes into.
+  if (location.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    return RedirectResult::Refused;
+  }
   HttpSettings next = settings;
   bool viaProxy = next.proxy.has_value() && !next.proxy->empty();
 
   if (response.cookie) {
     std::string_view value = *response.cookie;
     if (value.size() > kRedirectCookieLimit) return RedirectResult::Refused;
-    value = value.substr(0, value.find(';'));
+    value = value.substr(0, value.find_first_of(std::string_view(";\r\n\0", 4)));
     next.extraHeader = "Cookie: " + std::string(value) + "\r\n";
+    next.cookieHost = hostName(settings.hostText);
   }
 
   if (auto parts = splitUrl(location); parts && parts->protocol == kProtocolHttp) {
@@ -61,6 +78,8 @@ RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& r
     next.referer = upToLastSlash("http://" + next.hostText + "/" + location);
   }
   if (next.requestUri.size() > 1023) return RedirectResult::Refused;
+  // A cookie is the business of the host that set it alone.
+  if (next.extraHeader && hostName(next.hostText) != next.cookieHost) next.extraHeader.reset();
   settings = std::move(next);
   return RedirectResult::Followed;
 }

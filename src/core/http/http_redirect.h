@@ -16,5 +16,7 @@ enum class RedirectResult {
 };
 
 // Updates `settings` for the response's location. On anything but Followed the settings
-// are left as they were.
+// are left as they were. A cookie the response sets goes with the next request only when it
+// goes to the same host (by name, any port); a location's fragment is left out. A location
+// holding a CR, LF or NUL is refused; a cookie value ends at the first of them.
 RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& response);

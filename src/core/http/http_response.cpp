@@ -2,33 +2,53 @@
 #include "http/http_response.h"
 
 #include <algorithm>
-#include <limits>
+#include <cctype>
 
 #include "platform/decimal.h"
 
 namespace {
 
-// The value of the first header line that starts with `name` (which ends in ": "). Names
-// must begin a line, so "X-Content-Length: " never passes for "Content-Length: ".
-std::optional<std::string> headerValue(std::string_view header, std::string_view name) {
-  size_t from = 0;
-  while (true) {
-    size_t at = header.find(name, from);
-    if (at == std::string_view::npos) return std::nullopt;
-    if (at > 0 && header[at - 1] == '\n') {
-      size_t begin = at + name.size();
-      size_t end = header.find("\r\n", begin);
-      if (end == std::string_view::npos) end = header.size();
-      return std::string(header.substr(begin, end - begin));
-    }
-    from = at + 1;
-  }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
 }
 
-std::optional<std::string> eitherHeader(std::string_view header, std::string_view first,
-                                        std::string_view second) {
-  if (auto value = headerValue(header, first)) return value;
-  return headerValue(header, second);
+std::string_view trimmedBlanks(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The value of the first field named `name` (letters in any case) that begins a line after
+// the status line: the text after its colon up to the first CR or LF, blanks around it
+// removed. A value ends at any CR or LF, paired or not, so none ever holds a line break that
+// could end a line of a request it is copied into.
+std::optional<std::string> headerValue(std::string_view header, std::string_view name) {
+  size_t lineStart = header.find('\n');
+  while (lineStart != std::string_view::npos) {
+    std::string_view line = header.substr(lineStart + 1);
+    size_t next = line.find('\n');
+    line = line.substr(0, next);
+    if (line.size() > name.size() && line[name.size()] == ':' &&
+        equalNoCase(line.substr(0, name.size()), name)) {
+      std::string_view value = line.substr(name.size() + 1);
+      value = value.substr(0, value.find_first_of("\r\n"));
+      return std::string(trimmedBlanks(value));
+    }
+    if (next == std::string_view::npos) break;
+    lineStart += next + 1;
+  }
+  return std::nullopt;
 }
 
 int64_t decimalOrMinusOne(const std::optional<std::string>& text) {
@@ -60,20 +80,19 @@ HttpResponseInfo parseHttpResponse(std::string_view header) {
   int32_t code = info.statusCode;
   if (code != 200 && code != 206 && code != 301 && code != 302) return info;
   if (code == 206) {
-    info.contentRange = eitherHeader(header, "Content-Range: ", "Content-range: ");
-    info.via = headerValue(header, "Via: ");
+    info.contentRange = headerValue(header, "Content-Range");
+    info.via = headerValue(header, "Via");
   } else {
-    info.contentLength =
-        decimalOrMinusOne(eitherHeader(header, "Content-Length: ", "Content-length: "));
+    info.contentLength = decimalOrMinusOne(headerValue(header, "Content-Length"));
   }
-  if (code == 301 || code == 302) info.location = headerValue(header, "Location: ");
-  info.acceptRanges = headerValue(header, "Accept-Ranges: ");
-  info.connection = headerValue(header, "Connection: ");
-  info.contentType = eitherHeader(header, "Content-Type: ", "Content-type: ");
-  info.cookie = eitherHeader(header, "Set-Cookie: ", "Set-cookie: ");
-  info.lastModified = headerValue(header, "Last-Modified: ");
-  info.server = headerValue(header, "Server: ");
-  info.disposition = eitherHeader(header, "Content-Disposition: ", "Content-disposition: ");
+  if (code == 301 || code == 302) info.location = headerValue(header, "Location");
+  info.acceptRanges = headerValue(header, "Accept-Ranges");
+  info.connection = headerValue(header, "Connection");
+  info.contentType = headerValue(header, "Content-Type");
+  info.cookie = headerValue(header, "Set-Cookie");
+  info.lastModified = headerValue(header, "Last-Modified");
+  info.server = headerValue(header, "Server");
+  info.disposition = headerValue(header, "Content-Disposition");
   return info;
 }
 
@@ -93,4 +112,28 @@ std::optional<std::string> dispositionFileName(std::string_view disposition) {
   if (slash != std::string_view::npos) name = name.substr(slash + 1);
   if (name.empty()) return std::nullopt;
   return std::string(name);
+}
+
+std::optional<ContentRange> parseContentRange(std::string_view value) {
+  value = trimmedBlanks(value);
+  if (value.size() < 5 || !equalNoCase(value.substr(0, 5), "bytes")) return std::nullopt;
+  value.remove_prefix(5);
+  if (value.empty() || !isBlank(value.front())) return std::nullopt;
+  // Reads a number with the blanks around it and the separator after it.
+  auto number = [&value](char separator) -> std::optional<int64_t> {
+    value = trimmedBlanks(value);
+    std::optional<LeadingDecimal> digits = leadingDecimal(value);
+    if (!digits) return std::nullopt;
+    value = trimmedBlanks(value.substr(digits->length));
+    if (separator != '\0') {
+      if (value.empty() || value.front() != separator) return std::nullopt;
+      value.remove_prefix(1);
+    }
+    return digits->value;
+  };
+  std::optional<int64_t> first = number('-');
+  std::optional<int64_t> last = first ? number('/') : std::nullopt;
+  std::optional<int64_t> total = last ? number('\0') : std::nullopt;
+  if (!total || !value.empty() || *last < *first || *last >= *total) return std::nullopt;
+  return ContentRange{*first, *last, *total};
 }

@@ -32,11 +32,22 @@ struct HeaderSpan {
 };
 std::optional<HeaderSpan> findHeaderBlock(std::string_view received);
 
-// Header names are matched case-sensitively, each in the one or two spellings the servers
-// use; a value runs to the next "\r\n" (or the end of the block). Only codes 200, 206, 301
-// and 302 carry more than the status code; 206 never carries a content length. A length
-// that is not a decimal number, is negative or does not fit 63 bits reads as -1.
+// Field names are matched in any letter case and must begin a line; a value is the text after
+// the colon up to the first CR or LF (paired or bare), without the blanks around it. Only
+// codes 200, 206, 301 and 302 carry more than the status code; 206 never carries a content
+// length. A length that is not a decimal number, is negative or does not fit 63 bits reads
+// as -1.
 HttpResponseInfo parseHttpResponse(std::string_view header);
+
+// A Content-Range value of a 206 answer: "bytes FIRST-LAST/TOTAL" (unit in any letter case,
+// blanks allowed around the numbers). Nothing for any other form, an unknown total ("*"), or
+// numbers out of order (LAST < FIRST, LAST >= TOTAL).
+struct ContentRange {
+  int64_t first = 0;
+  int64_t last = 0;
+  int64_t total = 0;
+};
+std::optional<ContentRange> parseContentRange(std::string_view value);
 
 // The file name named by a Content-Disposition value: the quoted text after "filename=",
 // else the rest of the value without one trailing CR or LF; only the part after the last

@@ -15,5 +15,6 @@ struct HttpSettings {
   std::optional<std::string> referer;
   std::optional<std::string> userAgent;    // absent: kHttpUserAgent
   std::optional<std::string> extraHeader;  // one whole header line (the cookie after a redirect)
-  std::string serverAddress;               // dotted address the first connection resolved
+  std::string cookieHost;     // the host whose answer set that cookie: it goes to no other
+  std::string serverAddress;  // dotted address the first connection resolved
 };

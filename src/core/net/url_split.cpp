@@ -37,6 +37,10 @@ int hexValue(char c) {
 }  // namespace
 
 std::optional<UrlParts> splitUrl(std::string_view url) {
+  // A line break or NUL would end the request line or command the URL's parts go into.
+  if (url.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return std::nullopt;
+  }
   for (const Scheme& scheme : kSchemes) {
     if (!startsWithNoCase(url, scheme.prefix)) continue;
     std::string_view rest = url.substr(scheme.prefix.size());
@@ -46,7 +50,7 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
     parts.protocol = scheme.protocol;
     parts.port = scheme.defaultPort;
     parts.hostPart = std::string(rest.substr(0, slash));
-    parts.path = std::string(rest.substr(slash));
+    parts.path = std::string(withoutFragment(rest.substr(slash)));
     std::string_view host = parts.hostPart;
     size_t at = host.find('@');
     size_t colon = at == std::string_view::npos ? host.find(':') : host.find(':', at + 1);
@@ -60,8 +64,13 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
   return std::nullopt;
 }
 
+std::string_view withoutFragment(std::string_view url) {
+  return url.substr(0, url.find('#'));
+}
+
 std::string fileNameFromUrlPath(std::string_view path) {
   constexpr size_t kLimit = 1023;
+  path = path.substr(0, path.find_first_of("?#"));
   size_t slash = path.rfind('/');
   std::string_view part = slash == std::string_view::npos ? path : path.substr(slash + 1);
   std::string name;

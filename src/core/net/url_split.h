@@ -14,16 +14,20 @@ struct UrlParts {
   int32_t protocol = 0;  // one of kProtocol*
   uint16_t port = 0;     // the URL's port, else the protocol's default
   std::string hostPart;  // from the end of the scheme to the first "/", colon and port kept
-  std::string path;      // from that "/" to the end, query included
+  std::string path;      // from that "/" on, query included, fragment ("#...") left out
 };
 
 // Schemes are matched without regard to letter case: http:// (80), ftp:// (21), mms:// and
 // mmst:// (1755), rtsp:// (554). Nothing for any other scheme or when no "/" follows the
 // host part. The port is the decimal after the ":" of the host part (after the "@" when the
-// host part carries credentials), taken modulo 65536.
+// host part carries credentials), taken modulo 65536. A fragment belongs to the client
+// alone: it is never part of the path, so it is never sent. A URL holding a CR, LF or NUL
+// is refused.
 std::optional<UrlParts> splitUrl(std::string_view url);
+// `url` without its fragment ("#" and what follows).
+std::string_view withoutFragment(std::string_view url);
 
-// The local file name a URL path stands for: its last "/"-separated part with %XX escapes
-// decoded and "+" read as a space, at most 1023 bytes. A "%" not followed by two hexadecimal
-// digits is kept as it is.
+// The local file name a URL path stands for: the last "/"-separated part of the path before
+// its query ("?") or fragment ("#"), with %XX escapes decoded and "+" read as a space, at most
+// 1023 bytes. A "%" not followed by two hexadecimal digits is kept as it is.
 std::string fileNameFromUrlPath(std::string_view path);

@@ -1,5 +1,5 @@
 // The controller thread: starts workers, delivers status and log events in queue order,
-// shuts the task down when no worker is left, and ends the task with status code 4.
+// shuts the task down when no worker is left, and ends the task with the TaskEnded status.
 #include "transfer/controller.h"
 
 #include <algorithm>
@@ -182,7 +182,7 @@ void runController(TransferTask* task) {
     final = bytesWritten(*task);
     task->bytesReceived.store(final);
   }
-  if (transferComplete(*task)) {
+  if (placeFinishedFile(*task)) {
     task->settleOutcome(TaskEnding::Complete);
   } else {
     task->settleOutcome(task->stopRequested() ? TaskEnding::Stopped : TaskEnding::Failed);

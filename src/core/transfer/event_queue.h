@@ -2,7 +2,7 @@
 // The controller's first-in first-out queue of task events.
 //
 // Any thread posts; the controller thread waits on a condition variable (no sleep polling).
-// A closed queue refuses new events. Data events (status 16) are posted quietly: they do not
+// A closed queue refuses new events. Data events (TaskStatus::Data) are posted quietly: they do not
 // wake the controller, which delivers them at its next wake-up (another event, or its poll
 // interval of kQuietDeliveryMs), and a data event that follows one of the same worker at
 // the end of the queue is merged into it. That saves a thread wake-up per received buffer.

@@ -81,7 +81,8 @@ std::optional<std::string> nextAutomaticName(const std::string& path) {
 
 bool settleNameClash(Worker& worker) {
   TransferTask& task = worker.task;
-  std::optional<int64_t> size = existingSize(task.localPath());
+  std::string asked = task.localPath();
+  std::optional<int64_t> size = existingSize(asked);
   if (!size) return true;
   int32_t answer = 0;
   if (task.statusCallback) {
@@ -96,8 +97,11 @@ bool settleNameClash(Worker& worker) {
       worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 用户选择放弃下载");
       return false;
     case 2:
+      // The callback named another file, or keeps this one to be replaced when complete.
       engineLog(task, &worker, kLogProgress,
-                formatText("发现同名文件, 用户更名为%s", task.localPath().c_str()));
+                formatText(task.localPath() == asked ? "发现同名文件, 下载完成后替换%s"
+                                                     : "发现同名文件, 用户更名为%s",
+                           task.localPath().c_str()));
       return true;
     default:
       worker.noteFailure(FailureKind::LocalFile, "发现同名文件, 放弃下载");

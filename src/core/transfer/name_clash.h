@@ -22,7 +22,8 @@ bool isUsableFileName(std::string_view name);
 std::optional<std::string> nextAutomaticName(const std::string& path);
 
 // Checks the task's local path before the output file is created (on the worker thread).
-// When a file exists there, asks the status callback (code 18; no callback answers 0) and
-// acts on the answer: 0 renames automatically, 2 keeps the path the callback set, 1 and any
-// other answer give up. Logs as the system does; true when the worker may go on.
+// When a file exists there, asks the status callback (NameClash; no callback answers 0) and
+// acts on the answer: 0 renames automatically, 2 keeps the path the callback set (the same
+// path: the file is replaced when the download is complete), 1 and any other answer give
+// up. Logs as the system does; true when the worker may go on.
 bool settleNameClash(Worker& worker);

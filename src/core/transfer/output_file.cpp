@@ -14,20 +14,31 @@ namespace {
 // Sizes and positions travel as 32-bit values through the status callback.
 constexpr int64_t kLargestFile = std::numeric_limits<int32_t>::max();
 
+// Records `code` (an errno value) as the reason of a failure and returns false.
+bool failWith(int* error, int code) {
+  if (error != nullptr) *error = code;
+  return false;
+}
+
 }  // namespace
+
+std::string partialPathOf(const std::string& target) {
+  return target + ".part";
+}
 
 OutputFile::~OutputFile() {
   close();
 }
 
-bool OutputFile::create(const std::string& path, int64_t size) {
-  if (size < 0 || size > kLargestFile) return false;
+bool OutputFile::create(const std::string& path, int64_t size, int* error) {
+  if (size < 0 || size > kLargestFile) return failWith(error, EFBIG);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  if (!fd) return false;
+  if (!fd) return failWith(error, errno);
   if (!reserve(fd.get(), size)) {
+    int reason = errno;
     fd.reset();
     ::unlink(path.c_str());
-    return false;
+    return failWith(error, reason);
   }
   return adopt(std::move(fd), size);
 }
@@ -42,12 +53,13 @@ bool OutputFile::reserve(int fd, int64_t size) {
   return ::ftruncate(fd, size) == 0;
 }
 
-bool OutputFile::openExisting(const std::string& path, int64_t size) {
-  if (size < 0 || size > kLargestFile) return false;
+bool OutputFile::openExisting(const std::string& path, int64_t size, int* error) {
+  if (size < 0 || size > kLargestFile) return failWith(error, EFBIG);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd) return false;
+  if (!fd) return failWith(error, errno);
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || info.st_size < size) return false;
+  if (::fstat(fd.get(), &info) != 0) return failWith(error, errno);
+  if (info.st_size < size) return failWith(error, EINVAL);
   return adopt(std::move(fd), size);
 }
 
@@ -60,16 +72,17 @@ bool OutputFile::adopt(UniqueFd fd, int64_t size) {
   return true;
 }
 
-bool OutputFile::write(int64_t position, const uint8_t* data, size_t length) {
+bool OutputFile::write(int64_t position, const uint8_t* data, size_t length, int* error) {
   std::shared_lock lock(mutex_);
-  if (!open_ || position < 0 || position > size_ ||
-      static_cast<int64_t>(length) > size_ - position) {
-    return false;
+  if (!open_) return failWith(error, EBADF);
+  if (position < 0 || position > size_ || static_cast<int64_t>(length) > size_ - position) {
+    return failWith(error, EINVAL);
   }
   while (length > 0) {
     ssize_t written = ::pwrite(fd_.get(), data, length, position);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written < 0) return failWith(error, errno);
+    if (written == 0) return failWith(error, ENOSPC);
     data += written;
     length -= static_cast<size_t>(written);
     position += written;

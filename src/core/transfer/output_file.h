@@ -1,6 +1,10 @@
 #pragma once
 // The output file of a transfer.
 //
+// The bytes go to a partial file beside the target (partialPathOf), which is renamed over
+// the target only once every byte is written: nothing under the target's name is ever
+// incomplete. A stopped or failed transfer leaves its partial file.
+//
 // The file is created at its full size, its blocks allocated up front, and kept open;
 // workers store received data with positional writes into the page cache. (A shared memory mapping
 // written with memcpy was measured here to cost two to five times the CPU of positional writes once
@@ -14,6 +18,9 @@
 
 #include "platform/unique_fd.h"
 
+// The partial file of a target: its path with ".part" appended.
+std::string partialPathOf(const std::string& target);
+
 class OutputFile {
  public:
   OutputFile() = default;
@@ -23,13 +30,13 @@ class OutputFile {
 
   // Creates the file new (failing when it exists) at exactly `size` bytes. False when the
   // file exists, cannot be created, the disk has no room for it, or the size does not fit
-  // 31 bits.
-  bool create(const std::string& path, int64_t size);
+  // 31 bits; `error` (when given) then holds the reason as an errno value.
+  bool create(const std::string& path, int64_t size, int* error = nullptr);
   // Opens an existing file of at least `size` bytes (resuming).
-  bool openExisting(const std::string& path, int64_t size);
+  bool openExisting(const std::string& path, int64_t size, int* error = nullptr);
   // Stores `length` bytes at `position`; false when the file is closed, the range falls
-  // outside the file or the write fails.
-  bool write(int64_t position, const uint8_t* data, size_t length);
+  // outside the file or the write fails, with the reason in `error` (when given).
+  bool write(int64_t position, const uint8_t* data, size_t length, int* error = nullptr);
   // Closes the file; later writes are refused.
   void close();
 

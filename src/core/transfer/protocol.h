@@ -36,6 +36,8 @@ struct TaskParam;
 inline constexpr int32_t kOpenReady = 1;       // connected; body bytes already read are in body
 inline constexpr int32_t kOpenPermanent = 0;   // logged; the worker ends with an error
 inline constexpr int32_t kOpenTransient = -1;  // logged; the worker retries after its wait
+inline constexpr int32_t kOpenDropped = 2;     // the segment is no longer needed; the worker ends
+                                               // normally (the task fell back to one connection)
 
 // Where an open step puts the body bytes that arrived with the response header.
 struct BodyBuffer {

@@ -15,6 +15,10 @@ int32_t roundUpToTen(int32_t count) {
 
 void SegmentTable::layout(int64_t total, int32_t count) {
   if (total < 0) total = 0;
+  // Never more segments than the file can fill with one receive buffer each: a huge
+  // connection count must not become a huge table (or as many threads).
+  int64_t fillable = std::max<int64_t>(1, total / static_cast<int64_t>(kTransferBufferSize));
+  if (count > fillable) count = static_cast<int32_t>(fillable);
   if (count < 1 || total < kSingleSegmentFloor) count = 1;
   std::lock_guard lock(mutex_);
   entries_.assign(static_cast<size_t>(count), Segment{});
@@ -25,6 +29,8 @@ void SegmentTable::layout(int64_t total, int32_t count) {
   }
   entries_.back().length += total % count;
   capacity_ = roundUpToTen(count);
+  streamOwner_ = nullptr;
+  single_ = false;
 }
 
 bool SegmentTable::take(int32_t index, Worker* owner) {
@@ -49,10 +55,115 @@ int32_t SegmentTable::takeFree(Worker* owner) {
   return -1;
 }
 
+int32_t SegmentTable::moveOn(int32_t current, Worker* owner, bool mayTakeOver) {
+  std::lock_guard lock(mutex_);
+  if (current >= 0 && static_cast<size_t>(current) < entries_.size() &&
+      !entries_[current].finished()) {
+    return current;
+  }
+  if (streamOwner_ == owner) streamOwner_ = nullptr;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    Segment& segment = entries_[i];
+    if (segment.busy || segment.finished()) continue;
+    segment.busy = true;
+    segment.owner = owner;
+    releaseLocked(current);
+    return static_cast<int32_t>(i);
+  }
+  int32_t waiting = -1;
+  int64_t waitingLeft = 0;
+  for (size_t i = 0; i < entries_.size() && mayTakeOver && !single_; ++i) {
+    int64_t left = entries_[i].length - entries_[i].done;
+    if (entries_[i].waiting && left > waitingLeft) {
+      waiting = static_cast<int32_t>(i);
+      waitingLeft = left;
+    }
+  }
+  if (waiting < 0) return -1;
+  growIfFull();
+  Segment rest;
+  rest.busy = true;
+  rest.owner = owner;
+  rest.start = entries_[waiting].position();
+  rest.length = waitingLeft;
+  entries_[waiting].length = entries_[waiting].done;
+  entries_[waiting].split = true;
+  entries_.push_back(rest);
+  releaseLocked(current);
+  return static_cast<int32_t>(entries_.size() - 1);
+}
+
+void SegmentTable::setWaiting(int32_t index, bool waiting) {
+  std::lock_guard lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
+  entries_[index].waiting = waiting;
+}
+
+void SegmentTable::releaseLocked(int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
+  entries_[index].busy = false;
+  entries_[index].owner = nullptr;
+  entries_[index].waiting = false;
+}
+
+void SegmentTable::setStreamOwner(Worker* owner) {
+  std::lock_guard lock(mutex_);
+  streamOwner_ = owner;
+}
+
+void SegmentTable::leaveStream(Worker* owner) {
+  std::lock_guard lock(mutex_);
+  if (streamOwner_ == owner) streamOwner_ = nullptr;
+}
+
+void SegmentTable::dropAllBut(size_t kept) {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (i == kept) continue;
+    entries_[i].length = 0;
+    entries_[i].done = 0;
+  }
+}
+
+SegmentTable::Fallback SegmentTable::fallBackToOne(int32_t callerIndex, int64_t total,
+                                                   bool& fellBackNow) {
+  std::lock_guard lock(mutex_);
+  fellBackNow = !single_;
+  size_t caller = static_cast<size_t>(callerIndex);
+  bool known = callerIndex >= 0 && caller < entries_.size();
+  if (single_ && (!known || entries_[caller].length == 0)) return Fallback::Dropped;
+  if (!single_ && streamOwner_ != nullptr) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      Segment& segment = entries_[i];
+      // Its connection still carries the rest of the file, also when the segment is at its
+      // end: the owner has not moved on yet (moveOn clears streamOwner_), so it reads on.
+      if (segment.owner != streamOwner_ || segment.start != 0) continue;
+      single_ = true;
+      segment.length = total;
+      dropAllBut(i);
+      return Fallback::Dropped;
+    }
+  }
+  single_ = true;
+  if (!known) return Fallback::Dropped;
+  Segment& segment = entries_[caller];
+  segment.start = 0;
+  segment.length = total;
+  segment.done = 0;
+  segment.split = false;
+  dropAllBut(caller);
+  return Fallback::Restart;
+}
+
+bool SegmentTable::singleConnection() const {
+  std::lock_guard lock(mutex_);
+  return single_;
+}
+
 int32_t SegmentTable::takeOrSplit(Worker* owner) {
   int32_t index = takeFree(owner);
   if (index >= 0) return index;
   std::lock_guard lock(mutex_);
+  if (single_) return -1;
   int32_t widest = -1;
   int64_t widestLeft = 0;
   for (size_t i = 0; i < entries_.size(); ++i) {
@@ -85,9 +196,7 @@ void SegmentTable::growIfFull() {
 
 void SegmentTable::release(int32_t index) {
   std::lock_guard lock(mutex_);
-  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
-  entries_[index].busy = false;
-  entries_[index].owner = nullptr;
+  releaseLocked(index);
 }
 
 int64_t SegmentTable::commit(int32_t index, int64_t bytes) {
@@ -145,6 +254,7 @@ void SegmentTable::restore(std::vector<Segment> entries, int32_t capacity) {
   for (Segment& segment : entries) {
     segment.busy = false;
     segment.owner = nullptr;
+    segment.waiting = false;
   }
   std::lock_guard lock(mutex_);
   entries_ = std::move(entries);

@@ -14,6 +14,7 @@ class Worker;
 struct Segment {
   bool busy = false;        // a worker owns it
   bool split = false;       // it gave its tail to another segment
+  bool waiting = false;     // its owner waits to retry (it has no connection)
   Worker* owner = nullptr;  // the owning worker while busy
   int64_t start = 0;        // byte offset in the file
   int64_t length = 0;
@@ -27,13 +28,24 @@ struct Segment {
 class SegmentTable {
  public:
   // Replaces the table with `count` segments over `total` bytes: total / count each from 0,
-  // the last one also taking the remainder. The count is at least 1, and 1 below
-  // kSingleSegmentFloor bytes. The capacity is the count rounded up to a multiple of 10.
+  // the last one also taking the remainder. The count is at least 1, at most
+  // total / kTransferBufferSize, and 1 below kSingleSegmentFloor bytes. The capacity is the
+  // count rounded up to a multiple of 10.
   void layout(int64_t total, int32_t count);
 
   // Marks segment `index` busy (even when finished, as the empty segment of an empty file);
   // false when it is busy already or out of range.
   bool take(int32_t index, Worker* owner);
+  // The owner of segment `current` has reached its end. Returns `current` when the segment
+  // has grown meanwhile (read on, same connection); else marks busy the first segment that is
+  // neither busy nor finished; else, when `mayTakeOver`, takes over the rest of the segment
+  // whose owner waits to retry with the most bytes left (that segment is cut at its
+  // position, the rest appended busy for `owner`), so that no connection idles while bytes
+  // remain. Then releases `current` and returns the new index; -1 when there is nothing to do
+  // (`current` stays busy). A stream owner that moves on leaves the stream.
+  int32_t moveOn(int32_t current, Worker* owner, bool mayTakeOver = true);
+  // Marks the owner of segment `index` as waiting to retry, or no longer.
+  void setWaiting(int32_t index, bool waiting);
   // Marks busy the first segment that is neither busy nor finished; its index, or -1.
   int32_t takeFree(Worker* owner);
   // takeFree, else splits the segment with the most bytes left (lowest index on a tie) when
@@ -41,6 +53,25 @@ class SegmentTable {
   int32_t takeOrSplit(Worker* owner);
   // Marks the segment not busy and without owner (nothing when index is out of range).
   void release(int32_t index);
+
+  // The worker whose open connection carries the file from byte 0 to its end (the first
+  // connection of a fresh task), while it reads it; cleared by leaveStream when that
+  // connection closes.
+  void setStreamOwner(Worker* owner);
+  void leaveStream(Worker* owner);
+
+  // The server answers range requests with the whole file: the task falls back to one
+  // connection. The first call lays the table out for it, later calls find it so:
+  //   Dropped  the stream owner still reads its answer, so its segment now runs to `total`;
+  //            every other segment, the caller's too, is dropped (length 0, finished).
+  //   Restart  the caller's segment (at `callerIndex`) becomes the whole file from byte 0,
+  //            nothing done, for the answer the caller holds; every other one is dropped.
+  // Once fallen back: Dropped when the caller's segment was dropped, else Restart. Splits are
+  // refused from then on. `fellBackNow` tells whether this call made the change.
+  enum class Fallback { Dropped, Restart };
+  Fallback fallBackToOne(int32_t callerIndex, int64_t total, bool& fellBackNow);
+  // True once the table fell back to one connection.
+  bool singleConnection() const;
 
   // Adds up to `bytes` to the segment's done, never past its length; returns what it added.
   int64_t commit(int32_t index, int64_t bytes);
@@ -60,7 +91,12 @@ class SegmentTable {
  private:
   void growIfFull();
 
+  void dropAllBut(size_t kept);
+  void releaseLocked(int32_t index);
+
   mutable std::mutex mutex_;
   std::vector<Segment> entries_;
   int32_t capacity_ = 0;
+  Worker* streamOwner_ = nullptr;
+  bool single_ = false;
 };

@@ -13,9 +13,9 @@ class Worker;
 struct TransferTask;
 
 // Status callback: (code, worker, a, b, task). Codes and arguments are listed in
-// transfer/task_status.h. Called on the task's controller thread, except code 18 (a file of
+// transfer/task_status.h. Called on the task's controller thread, except NameClash (a file of
 // the same name exists), which is asked on the worker thread that opens the file; only the
-// answer to code 18 is read.
+// answer to NameClash is read.
 using StatusCallback = std::function<int32_t(TaskStatus code, Worker* worker, int32_t a, int32_t b,
                                              TransferTask* task)>;
 

@@ -2,9 +2,13 @@
 #include "transfer/transfer_task.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "transfer/controller.h"
+#include "transfer/engine_log.h"
 #include "transfer/name_clash.h"
 #include "transfer/worker.h"
 
@@ -146,8 +150,23 @@ int64_t bytesWritten(const TransferTask& task) {
 }
 
 bool transferComplete(const TransferTask& task) {
-  return task.output.wasOpened() && task.segments.allFinished() &&
-         bytesWritten(task) == task.totalSize.load();
+  return task.filePlaced.load(std::memory_order_acquire);
+}
+
+bool placeFinishedFile(TransferTask& task) {
+  bool allWritten = task.output.wasOpened() && task.segments.allFinished() &&
+                    bytesWritten(task) == task.totalSize.load();
+  if (!allWritten) return false;
+  std::string target = task.localPath();
+  if (::rename(partialPathOf(target).c_str(), target.c_str()) != 0) {
+    char buffer[256];
+    task.recordFailure(FailureKind::LocalFile,
+                       formatText("重命名文件失败 %s: %s", target.c_str(),
+                                  ::strerror_r(errno, buffer, sizeof buffer)));
+    return false;
+  }
+  task.filePlaced.store(true, std::memory_order_release);
+  return true;
 }
 
 int32_t unfinishedSegments(const TransferTask& task) {

@@ -4,7 +4,7 @@
 //
 // Ownership: startTransferTask creates the task and starts its controller thread; from then
 // on the engine owns it. The controller ends the task: it joins every worker, makes the
-// final status call (code 4), calls owner->taskReleased() and frees the task. The caller
+// final status call (TaskEnded), calls owner->taskReleased() and frees the task. The caller
 // may use the task pointer only until taskReleased() has been called (it may block that call
 // with its own lock while it uses the task).
 //
@@ -90,6 +90,8 @@ struct TransferTask {
   std::mutex stopMutex;
   std::condition_variable stopSignal;
 
+  std::atomic<bool> filePlaced{false};  // the finished file is under its name
+
   // The local path (guarded: the first worker may rewrite it while others read it).
   std::string localPath() const;
   // Replaces the local path; false (unchanged) when it is kLocalPathLimit bytes or longer.
@@ -130,10 +132,15 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
                                 TaskOwner* owner);
 // Stops the task: no new worker starts, every worker is told to end, and the call waits up
 // to the exit wait for them before asking the controller to shut the task down. The
-// controller's final code-4 call may come after this returns.
+// controller's final TaskEnded call may come after this returns.
 void stopTransferTask(TransferTask& task);
 // Bytes written into the file: the sum of the segments' done counts.
 int64_t bytesWritten(const TransferTask& task);
-// True when the total size is known and every segment is finished (every byte written).
+// True once every byte was written and the partial file was renamed to the local path
+// (valid in the final status call).
 bool transferComplete(const TransferTask& task);
+// Controller, after every worker ended and the file was closed: when every byte was written,
+// renames the partial file over the local path. False (a local file failure recorded when
+// the rename fails) otherwise.
+bool placeFinishedFile(TransferTask& task);
 int32_t unfinishedSegments(const TransferTask& task);

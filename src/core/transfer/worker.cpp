@@ -1,7 +1,10 @@
 // A worker thread: open, receive, write, retry, move on, end.
 #include "transfer/worker.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
 #include <system_error>
 
 #include "platform/clock.h"
@@ -13,6 +16,12 @@ namespace {
 
 constexpr char kCreateFileFailed[] =
     "创建文件错误，超出最大支持下载长度或磁盘不可写或磁盘没有空间或同名文件已存在";
+
+// The system's text for an errno value.
+std::string systemErrorText(int code) {
+  char buffer[256];
+  return ::strerror_r(code, buffer, sizeof buffer);
+}
 
 }  // namespace
 
@@ -82,14 +91,17 @@ Worker::End Worker::work() {
   if (firstOfFreshTask_) {
     if (!task.segments.take(0, this)) return End::Error;
     assignSegment(0);
+    task.segments.setStreamOwner(this);
     if (!prepareOutputFile()) return stopRequested() ? End::Normal : End::Error;
     announceFirstSegment();
   } else {
     if (!task.output.isOpen() && task.resuming) {
       std::string path = task.localPath();
-      if (!task.output.openExisting(path, task.totalSize.load())) {
+      int error = 0;
+      if (!task.output.openExisting(partialPathOf(path), task.totalSize.load(), &error)) {
         engineFailure(*this, FailureKind::LocalFile,
-                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件", path.c_str()));
+                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
+                                 systemErrorText(error).c_str()));
         return End::Error;
       }
     }
@@ -101,6 +113,7 @@ Worker::End Worker::work() {
 Worker::Step Worker::open(bool first, BodyBuffer& body) {
   while (true) {
     body.length = 0;
+    attemptMark_ = received_.load(std::memory_order_relaxed);
     int32_t result =
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
     if (result == kOpenReady) {
@@ -108,20 +121,48 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
       return Step::Go;
     }
     closeConnections();
+    if (result == kOpenDropped) return Step::Stopped;
     if (result != kOpenTransient) return Step::Failed;
     Step retry = retryAfterFailure();
     if (retry != Step::Go) return retry;
+    if (!first && segmentTakenOver()) return Step::Go;  // nothing left to open for
   }
 }
 
+// A connection that brought body bytes since its attempt began is retried at once: the
+// link works, it only broke. One that brought nothing waits the retry wait, during which
+// a free worker may take over the rest of its segment.
 Worker::Step Worker::retryAfterFailure() {
   if (stopRequested()) return Step::Stopped;
-  if (retriesUsed_ >= task.tuning.retryLimit || task.running.load() == 0) return Step::Failed;
-  ++retriesUsed_;
+  if (task.running.load() == 0) return Step::Failed;
+  bool progressed = received_.load(std::memory_order_relaxed) > attemptMark_;
+  if (progressed) {
+    retriesUsed_ = 0;
+  } else if (retriesUsed_ >= task.tuning.retryLimit) {
+    return Step::Failed;
+  } else {
+    ++retriesUsed_;
+  }
   task.retryCount.fetch_add(1, std::memory_order_relaxed);
+  if (progressed) {
+    engineLog(task, this, kLogProgress, "立即重试");
+    return Step::Go;
+  }
   engineLog(task, this, kLogProgress, formatText("等待%d秒后重试", task.tuning.retryWaitMs / 1000));
-  if (!sleepUnlessStopped(task.tuning.retryWaitMs)) return Step::Stopped;
-  return Step::Go;
+  task.segments.setWaiting(segmentIndex(), true);
+  {
+    std::unique_lock lock(task.stopMutex);
+    task.stopSignal.wait_for(lock, std::chrono::milliseconds(task.tuning.retryWaitMs),
+                             [this] { return stopRequested() || segmentTakenOver(); });
+  }
+  task.segments.setWaiting(segmentIndex(), false);
+  if (segmentTakenOver()) lostSegment_ = true;
+  return stopRequested() ? Step::Stopped : Step::Go;
+}
+
+bool Worker::segmentTakenOver() const {
+  int32_t index = segmentIndex();
+  return index >= 0 && task.segments.at(index).finished();
 }
 
 bool Worker::prepareOutputFile() {
@@ -129,14 +170,21 @@ bool Worker::prepareOutputFile() {
   if (!path.empty() && path.back() == '/' && !task.nameFromServer()) {
     std::string name = fileNameFromUrlPath(task.protocol->pathForFileName());
     if (!isUsableFileName(name) || !task.setLocalPath(path + name)) {
-      engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
+      engineFailure(
+          *this, FailureKind::LocalFile,
+          formatText("%s: 无法从地址得到可用的文件名 [%s]", kCreateFileFailed, name.c_str()));
       return false;
     }
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
-  if (!task.output.create(task.localPath(), task.totalSize.load())) {
-    engineFailure(*this, FailureKind::LocalFile, kCreateFileFailed);
+  // A partial file left by an earlier attempt holds nothing this task can use.
+  std::string partial = partialPathOf(task.localPath());
+  ::unlink(partial.c_str());
+  int error = 0;
+  if (!task.output.create(partial, task.totalSize.load(), &error)) {
+    engineFailure(*this, FailureKind::LocalFile,
+                  formatText("%s: %s", kCreateFileFailed, systemErrorText(error).c_str()));
     return false;
   }
   return true;
@@ -180,11 +228,17 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
       if (step == Step::Stopped) return flush(buffered) ? End::Normal : End::Error;
       if (step == Step::Failed) return End::Error;
     }
-    // The segment is complete: move on to the first free one, if any.
-    int32_t next = task.segments.takeFree(this);
+    // The segment is complete: move on to the first free one, if any. A segment that grew
+    // meanwhile (the task fell back to this one connection) is read on. A worker whose own
+    // segment was taken over does not take over another's in turn: two workers whose
+    // connections fail at once would otherwise hand a range back and forth without waiting.
+    bool mayTakeOver = !lostSegment_;
+    lostSegment_ = false;
+    int32_t next = task.segments.moveOn(segmentIndex(), this, mayTakeOver);
+    if (next == segmentIndex()) continue;
     if (next < 0) return End::Normal;
-    task.segments.release(segmentIndex());
     assignSegment(next);
+    task.wakeSleepers();  // the owner of a segment taken over ends its retry wait
     closeConnections();
     BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
     Step opened = open(false, body);
@@ -220,6 +274,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   if (!flush(buffered)) return Step::Failed;
   Step retry = retryAfterFailure();
   if (retry != Step::Go) return retry;
+  if (segmentTakenOver()) return Step::Go;  // the loop moves on
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
   Step opened = open(false, body);
   if (opened != Step::Go) return opened;
@@ -240,7 +295,12 @@ bool Worker::flush(size_t& buffered) {
   size_t count = static_cast<size_t>(
       std::clamp<int64_t>(segment.end() - segment.position(), 0, static_cast<int64_t>(buffered)));
   buffered = 0;
-  if (task.writeData && !task.output.write(segment.position(), buffer_.get(), count)) return false;
+  int error = 0;
+  if (task.writeData && !task.output.write(segment.position(), buffer_.get(), count, &error)) {
+    engineFailure(*this, FailureKind::LocalFile,
+                  formatText("写入文件失败: %s", systemErrorText(error).c_str()));
+    return false;
+  }
   task.segments.commit(index, static_cast<int64_t>(count));
   return true;
 }
@@ -270,6 +330,7 @@ bool Worker::sleepUnlessStopped(int64_t milliseconds) {
 }
 
 void Worker::closeConnections() {
+  task.segments.leaveStream(this);
   task.protocol->closeConnections(*this);
   dataSocket.reset();
   controlSocket.reset();

@@ -77,6 +77,8 @@ class Worker final : public StopCondition, public ReceiveCounter {
   End work();
   Step open(bool first, BodyBuffer& body);
   Step retryAfterFailure();
+  // True when a free worker took over the rest of this worker's segment while it waited.
+  bool segmentTakenOver() const;
   bool prepareOutputFile();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);
@@ -92,7 +94,9 @@ class Worker final : public StopCondition, public ReceiveCounter {
   std::atomic<int32_t> segmentIndex_{-1};
   std::atomic<int64_t> received_{0};
   const bool firstOfFreshTask_;
-  int32_t retriesUsed_ = 0;
+  int32_t retriesUsed_ = 0;   // failures in a row whose attempts brought no byte
+  int64_t attemptMark_ = 0;   // received_ when the current attempt began
+  bool lostSegment_ = false;  // its segment was taken over while it waited to retry
   FailureKind failureKind_ = FailureKind::None;
   std::string failure_;
   // Rate pacing: bytes received since paceStartMs_ under the limit pacedLimit_.

@@ -1,0 +1,322 @@
+// Servers and links of the field, played by a scripted loopback server: answers to range
+// requests that do not fit, servers that ignore ranges, links that reset, hostile header
+// values. Whatever they do, no wrong byte is ever reported complete.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+#include <mutex>
+
+#include "download/download.h"
+#include "platform/files.h"
+#include "scripted_server.h"
+#include "temp_dir.h"
+#include "transfer/output_file.h"
+#include "transfer/transfer_task.h"
+#include "transfer_recorder.h"
+
+namespace {
+
+const std::string kBody = patternBytes(100003, 11);
+const std::string kOther = patternBytes(120000, 12);  // the file after it was replaced
+
+std::string lengthField(size_t size) {
+  return "Content-Length: " + std::to_string(size) + "\r\n";
+}
+
+// Runs a task over `connections` and returns its outcome.
+TaskOutcome run(TransferRecorder& recorder, const std::string& url, const std::string& path,
+                int32_t connections) {
+  Download download;
+  EXPECT_TRUE(download.start(recorder.param(url, path, connections), quickTuning()));
+  EXPECT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  return download.outcome();
+}
+
+// Every byte of `file` is the right one or still zero.
+void expectNoWrongByte(const std::string& file, const std::string& body) {
+  ASSERT_LE(file.size(), body.size());
+  for (size_t i = 0; i < file.size(); ++i) {
+    if (file[i] != body[i] && file[i] != 0) {
+      ADD_FAILURE() << "wrong byte at " << i;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+// A 206 is accepted only when its Content-Range starts where the segment stands and names
+// the task's total, a 200 only when it has the task's size; field names in any case and
+// blanks around the value are fine.
+TEST(ServerFaults, RangeAnswersAreCheckedBeforeAnyByteIsWritten) {
+  struct Case {
+    const char* name;
+    std::function<std::string(int64_t from)> answer;  // header and body of a range answer
+  };
+  const Case bad[] = {
+      {"another total (the file was replaced)",
+       [](int64_t from) {
+         return httpHeader(206, "Partial",
+                           "Content-Range: bytes " + std::to_string(from) + "-119999/120000\r\n") +
+                kOther.substr(static_cast<size_t>(from));
+       }},
+      {"no Content-Range",
+       [](int64_t from) {
+         return httpHeader(206, "Partial", "") + kOther.substr(static_cast<size_t>(from));
+       }},
+      {"lower case, 10 bytes early",
+       [](int64_t from) {
+         return httpHeader(
+                    206, "Partial",
+                    "content-range: bytes " + std::to_string(from - 10) + "-100002/100003\r\n") +
+                kOther.substr(static_cast<size_t>(from - 10));
+       }},
+      {"the whole of another file",
+       [](int64_t) { return httpHeader(200, "OK", lengthField(kOther.size())) + kOther; }},
+  };
+  for (const Case& c : bad) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server([&](ScriptedConnection& connection) {
+      int64_t from = requestedRangeStart(connection.readUntil("\r\n\r\n"));
+      connection.send(from < 0 ? httpHeader(200, "OK", lengthField(kBody.size())) + kBody
+                               : c.answer(from));
+    });
+    TempDir out;
+    TransferRecorder recorder;
+    TaskOutcome outcome = run(recorder, server.url("/f.bin"), out.file("f"), 4);
+    EXPECT_EQ(outcome.ending, TaskEnding::Failed);
+    EXPECT_EQ(outcome.kind, FailureKind::Integrity);
+    EXPECT_NE(outcome.message.find("不符"), std::string::npos) << outcome.message;
+    EXPECT_FALSE(recorder.complete);
+    EXPECT_EQ(recorder.written, 25000);  // the first connection's own segment only
+    EXPECT_FALSE(fileExists(out.file("f")));
+    std::string partial = readWholeFile(partialPathOf(out.file("f")));
+    EXPECT_EQ(partial.size(), kBody.size());
+    expectNoWrongByte(partial, kBody);
+  }
+
+  SCOPED_TRACE("lower case with blanks, right range");
+  ScriptedServer server([](ScriptedConnection& connection) {
+    int64_t from = requestedRangeStart(connection.readUntil("\r\n\r\n"));
+    if (from < 0) {
+      connection.send(httpHeader(200, "OK", "content-length:   100003  \r\n") + kBody);
+      return;
+    }
+    connection.send(
+        httpHeader(206, "Partial",
+                   "CONTENT-RANGE:  Bytes " + std::to_string(from) + "-100002/100003 \r\n") +
+        kBody.substr(static_cast<size_t>(from)));
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  EXPECT_EQ(run(recorder, server.url("/f.bin"), out.file("f"), 4).ending, TaskEnding::Complete);
+  EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
+}
+
+// An absurd connection count lays out only what the file can fill, and starts no more
+// workers than that.
+TEST(ServerFaults, HugeConnectionCountsStayWithinTheFile) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+    c.send((from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
+                      : httpHeader(206, "Partial",
+                                   "Content-Range: bytes " + std::to_string(from) +
+                                       "-100002/100003\r\n")) +
+           kBody.substr(static_cast<size_t>(from)));
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  EXPECT_EQ(run(recorder, server.url("/f.bin"), out.file("f"), INT32_MAX).ending,
+            TaskEnding::Complete);
+  EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
+  EXPECT_LE(recorder.count(TaskStatus::WorkerStarted), 4);
+}
+
+namespace {
+
+// A link that resets every connection midway: each answer carries half of what was asked
+// (at least 64 KiB), then the connection is reset.
+void resetMidway(ScriptedConnection& c, const std::string& body) {
+  int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+  size_t size = body.size();
+  std::string header =
+      from == 0 ? httpHeader(200, "OK", lengthField(size))
+                : httpHeader(206, "Partial",
+                             "Content-Range: bytes " + std::to_string(from) + "-" +
+                                 std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
+  size_t left = size - static_cast<size_t>(from);
+  size_t sent = left <= 65536 ? left : std::max<size_t>(left / 2, 65536);
+  c.send(header + body.substr(static_cast<size_t>(from), sent));
+  c.waitUntilSent();
+  c.close(sent < left);
+}
+
+EngineTuning systemWaitFewRetries() {
+  EngineTuning tuning;  // the system's 5000 ms retry wait
+  tuning.retryLimit = 2;
+  return tuning;
+}
+
+}  // namespace
+
+// A connection that received bytes retries at once, and such retries do not use up the
+// retry limit: a link that keeps breaking but keeps delivering is seen through quickly.
+TEST(ServerFaults, ResetMidwayLinkRetriesAtOnce) {
+  const std::string body = patternBytes(4 << 20, 13);
+  ScriptedServer server([&](ScriptedConnection& c) { resetMidway(c, body); });
+  TempDir out;
+  TransferRecorder recorder;
+  Download download;
+  auto began = std::chrono::steady_clock::now();
+  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4),
+                             systemWaitFewRetries()));
+  ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
+  EXPECT_TRUE(readWholeFile(out.file("f")) == body);
+  EXPECT_TRUE(recorder.hasLog("立即重试"));
+  EXPECT_FALSE(recorder.hasLog("等待5秒后重试"));
+  EXPECT_GE(server.connectionCount(), 8);  // it did break, many times
+  EXPECT_LT(took, std::chrono::seconds(4));
+}
+
+// A connection that got nothing waits the retry wait; meanwhile a free worker takes over
+// the rest of its segment, and the waiting worker is woken when that happens.
+TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
+  std::atomic<int> refused{0};
+  ScriptedServer server([&](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    int64_t from = std::max<int64_t>(requestedRangeStart(request), 0);
+    // The first request for the last segment gets a header and then a reset, no byte.
+    if (from == 75000 && refused.fetch_add(1) == 0) {
+      c.send(httpHeader(206, "Partial", "Content-Range: bytes 75000-100002/100003\r\n"));
+      c.waitUntilSent();
+      c.close(true);
+      return;
+    }
+    std::string header =
+        from == 0
+            ? httpHeader(200, "OK", lengthField(kBody.size()))
+            : httpHeader(206, "Partial",
+                         "Content-Range: bytes " + std::to_string(from) + "-100002/100003\r\n");
+    // Slowly, so that the others are still at work when the refused one starts waiting.
+    c.send(header);
+    c.sendInPieces(kBody.substr(static_cast<size_t>(from)), 4096, 15);
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  Download download;
+  auto began = std::chrono::steady_clock::now();
+  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4),
+                             systemWaitFewRetries()));
+  ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
+  EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
+  EXPECT_TRUE(recorder.hasLog("等待5秒后重试"));
+  EXPECT_EQ(refused.load(), 2);  // asked twice: refused, then by the one that took it over
+  EXPECT_LT(took, std::chrono::seconds(4));  // nobody sat out the 5 s wait
+}
+
+// Hostile header values and URLs: a Set-Cookie with a bare LF cannot add a request line, a
+// cookie goes only to the host that set it, a fragment is never sent and neither it nor the
+// query names the local file.
+TEST(ServerFaults, HeaderValuesAndUrlsStayInTheirPlace) {
+  std::mutex mutex;
+  std::vector<std::string> requests;
+  ScriptedServer target([&](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    {
+      std::lock_guard lock(mutex);
+      requests.push_back(request);
+    }
+    c.send(httpHeader(200, "OK", lengthField(kBody.size())) + kBody);
+  });
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    SCOPED_TRACE(host);
+    std::string location = "http://" + std::string(host) + ":" + std::to_string(target.port()) +
+                           "/dir/f.bin?token=1#frag";
+    ScriptedServer origin([&](ScriptedConnection& c) {
+      c.readUntil("\r\n\r\n");
+      c.send(httpHeader(302, "Found",
+                        "Location: " + location + "\r\nSet-Cookie: sid=1\nX-Injected: evil\r\n"));
+    });
+    TempDir out;
+    TransferRecorder recorder;
+    EXPECT_EQ(run(recorder, origin.url("/start#top"), out.path() + "/", 1).ending,
+              TaskEnding::Complete);
+    EXPECT_TRUE(readWholeFile(out.file("f.bin")) == kBody);
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(requests.empty());
+    const std::string& sent = requests.back();
+    EXPECT_EQ(requestTarget(sent), "/dir/f.bin?token=1");
+    EXPECT_EQ(sent.find("X-Injected"), std::string::npos);
+    bool sameHost = std::string(host) == "127.0.0.1";
+    EXPECT_EQ(sent.find("\r\nCookie: sid=1\r\n") != std::string::npos, sameHost) << sent;
+  }
+}
+
+namespace {
+
+// Caps the size of files this process may write while it lives (a write past the cap fails
+// with EFBIG, as a full disk fails with ENOSPC), then lifts the cap again.
+class FileSizeCap {
+ public:
+  FileSizeCap() {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+  }
+  void set(rlim_t bytes) {
+    rlimit cap = saved_;
+    cap.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &cap);
+  }
+  ~FileSizeCap() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+}  // namespace
+
+// A file that cannot be created or written ends the task with the system's reason.
+TEST(ServerFaults, LocalFileFailuresCarryTheSystemsReason) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    c.readUntil("\r\n\r\n");
+    c.send(httpHeader(200, "OK", lengthField(kBody.size())));
+    c.stall(300);  // the cap is set meanwhile, after the file was made
+    c.send(kBody);
+  });
+  {
+    SCOPED_TRACE("create");
+    FileSizeCap cap;
+    cap.set(50000);
+    TempDir out;
+    TransferRecorder recorder;
+    TaskOutcome outcome = run(recorder, server.url("/f.bin"), out.file("f"), 1);
+    EXPECT_EQ(outcome.kind, FailureKind::LocalFile);
+    EXPECT_NE(outcome.message.find("创建文件错误"), std::string::npos) << outcome.message;
+    EXPECT_NE(outcome.message.find(std::strerror(EFBIG)), std::string::npos) << outcome.message;
+  }
+  {
+    SCOPED_TRACE("write");
+    FileSizeCap cap;
+    TempDir out;
+    TransferRecorder recorder;
+    recorder.onStatus = [&cap](TaskStatus code) {
+      if (code == TaskStatus::SizeKnown) cap.set(1000);
+    };
+    TaskOutcome outcome = run(recorder, server.url("/f.bin"), out.file("f"), 1);
+    EXPECT_EQ(outcome.ending, TaskEnding::Failed);
+    EXPECT_EQ(outcome.kind, FailureKind::LocalFile);
+    EXPECT_EQ(outcome.message, std::string("写入文件失败: ") + std::strerror(EFBIG));
+    EXPECT_TRUE(recorder.hasLog("写入文件失败"));
+  }
+}
