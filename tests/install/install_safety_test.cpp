@@ -132,3 +132,22 @@ TEST_F(InstallSafety, ARootWithoutRoomFailsBeforeAnythingInItChanges) {
   EXPECT_EQ(readWholeFile(full + "/Mir200/PlugList.txt"), "jxq.dll\r\n");
   EXPECT_EQ(readWholeFile(roomy + "/Mir200/a.dll"), "new");
 }
+
+TEST_F(InstallSafety, OfNamesThatDifferOnlyInCaseTheLaterInTheArchiveIsInstalled) {
+  makeArchive("三端.zip",
+              "z.writestr(zipfile.ZipInfo('mir200/'), '')\n"
+              "z.writestr('mir200/a.dll', 'first a')\n"
+              "z.writestr('mir200/A.dll', 'second a')\n"
+              "z.writestr('MIR200/B.dll', 'first b')\n"
+              "z.writestr('mir200/b.dll', 'second b')");
+  std::string root = dir.file("root");
+  dir.write("root/MIR200/A.DLL", "old a");
+  window.texts[control::编辑框_三端目录] = root;
+
+  installPackage(serverEndsInstall(), zip);
+
+  EXPECT_EQ(boxTexts(), Paths{"安装完成"});
+  EXPECT_EQ(listTree(root), (Paths{"MIR200/", "MIR200/A.DLL", "MIR200/B.dll"}));
+  EXPECT_EQ(readWholeFile(root + "/MIR200/A.DLL"), "second a");
+  EXPECT_EQ(readWholeFile(root + "/MIR200/B.dll"), "second b");
+}
