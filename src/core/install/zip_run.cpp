@@ -42,14 +42,25 @@ void setFileTimes(int fd, const ZipEntryInfo& info) {
   ::futimens(fd, times);
 }
 
-// Every extracted file ends up readable and writable by its owner ("normal").
-void makeNormal(int fd) {
-  struct stat state {};
-  if (::fstat(fd, &state) != 0) return;
-  if ((state.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)) {
-    ::fchmod(fd, (state.st_mode & 07777) | S_IRUSR | S_IWUSR);
+// Every extracted file ends up readable and writable by its owner ("normal"). Files are
+// created with 0666 less the umask, so all of them need the same: the first file tells
+// whether the umask takes the owner's bits away (rarely), and only then are they all
+// changed.
+class NormalFiles {
+ public:
+  void makeNormal(int fd) {
+    int needed = needed_.load(std::memory_order_relaxed);
+    struct stat state {};
+    if (needed == 0 || ::fstat(fd, &state) != 0) return;
+    const bool lacking = (state.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR);
+    if (needed == kUnknown) needed_.store(lacking ? 1 : 0, std::memory_order_relaxed);
+    if (lacking) ::fchmod(fd, (state.st_mode & 07777) | S_IRUSR | S_IWUSR);
   }
-}
+
+ private:
+  static constexpr int kUnknown = -1;
+  std::atomic<int> needed_{kUnknown};
+};
 
 // Joins the threads when it goes.
 class Workers {
@@ -152,7 +163,7 @@ class ExtractionRun {
     bool written = decoder.decode(archive_.fd(), *entry.record, file.get());
     if (written) {
       setFileTimes(file.get(), entry.info);
-      makeNormal(file.get());
+      normalFiles_.makeNormal(file.get());
     }
     written = ::close(file.release()) == 0 && written;
     if (!written) tree_.removeFile(entry.path, outcome.temporary ? outcome.name : "");
@@ -236,6 +247,7 @@ class ExtractionRun {
   std::condition_variable done_;
   size_t waitingFor_ = kNone;
   std::vector<std::pair<size_t, PathComponents>> createdFolders_;
+  NormalFiles normalFiles_;
 };
 
 }  // namespace
