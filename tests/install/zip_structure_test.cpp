@@ -204,3 +204,25 @@ TEST_F(ZipStructure, AFailureMidwayLeavesExactlyTheEntriesBeforeIt) {
   EXPECT_TRUE(fileExists(dir.file("stopped/f120.txt")));
   EXPECT_FALSE(fileExists(dir.file("stopped/f121.txt")));
 }
+
+TEST_F(ZipStructure, ARelativeTargetGetsTheFoldersOfItsFilesAndLosesThoseAfterAFailure) {
+  pythonZip(dir.file("nested.zip"),
+            "z.writestr('a/one.txt', 'one', zipfile.ZIP_STORED)\n"
+            "z.writestr('b/deep/two.txt', 'two', zipfile.ZIP_STORED)\n"
+            "z.writestr('c/three.txt', 'three', zipfile.ZIP_STORED)");
+  patch(dir.file("nested.zip"),
+        "at = data.find(b'two', data.find(b'two.txt') + 7)\n"
+        "data[at] = ord('T'); save('.bad')");
+  const std::string previous = std::filesystem::current_path();
+  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  const int whole = zip.extract(dir.file("nested.zip"), "rel/whole");
+  const int bad = zip.extract(dir.file("nested.zip.bad"), "rel/bad");
+  ASSERT_EQ(::chdir(previous.c_str()), 0);
+
+  EXPECT_EQ(whole, 1);
+  EXPECT_EQ(listTree(dir.file("rel/whole")),
+            (Paths{"a/", "a/one.txt", "b/", "b/deep/", "b/deep/two.txt", "c/", "c/three.txt"}));
+  EXPECT_EQ(bad, 0);
+  // The folders made for the failed entry and the one after it are gone again.
+  EXPECT_EQ(listTree(dir.file("rel/bad")), (Paths{"a/", "a/one.txt"}));
+}
