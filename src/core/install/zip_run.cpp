@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "install/entry_decoder.h"
+#include "install/zip_work_queue.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ class ExtractionRun {
         states_(plan.entries.size(), State::Pending),
         outcomes_(plan.entries.size()),
         limit_(plan.entries.size()),
-        abortAt_(plan.entries.size()) {}
+        abortAt_(plan.entries.size()),
+        queue_(plan) {}
 
   RunOutcome run(int threads, const std::function<bool(size_t)>& afterEntry) {
     createFolders();
@@ -135,18 +137,22 @@ class ExtractionRun {
 
   void work() {
     EntryDecoder decoder;
-    for (;;) {
-      const size_t group = nextGroup_.fetch_add(1);
-      if (group >= plan_.fileGroups.size()) return;
-      for (size_t index : plan_.fileGroups[group]) {
-        if (index >= abortAt_.load()) {
-          finish(index, State::Skipped);
-          continue;
-        }
-        const bool written = writeFile(index, decoder);
-        if (!written) lowerAbort(index);
-        finish(index, written ? State::Written : State::Failed);
+    FolderWorkQueue::Chunk chunk;
+    while (queue_.next(chunk)) {
+      for (size_t group : chunk.groups) writeGroup(group, decoder);
+    }
+  }
+
+  // Writes the entries of one path in archive order, so the later one ends up there.
+  void writeGroup(size_t group, EntryDecoder& decoder) {
+    for (size_t index : plan_.fileGroups[group]) {
+      if (index >= abortAt_.load()) {
+        finish(index, State::Skipped);
+        continue;
       }
+      const bool written = writeFile(index, decoder);
+      if (!written) lowerAbort(index);
+      finish(index, written ? State::Written : State::Failed);
     }
   }
 
@@ -242,7 +248,7 @@ class ExtractionRun {
   std::vector<FileOutcome> outcomes_;  // each written by its entry's worker, read after join
   size_t limit_;                       // entries from here on do not run
   std::atomic<size_t> abortAt_;        // entries from here on are not written
-  std::atomic<size_t> nextGroup_{0};
+  FolderWorkQueue queue_;
   std::mutex mutex_;
   std::condition_variable done_;
   size_t waitingFor_ = kNone;
