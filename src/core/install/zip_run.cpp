@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "install/entry_decoder.h"
@@ -69,7 +70,16 @@ class Workers {
   ~Workers() {
     for (std::thread& thread : threads_) thread.join();
   }
-  void start(std::function<void()> work) { threads_.emplace_back(std::move(work)); }
+  // False when the system refuses another thread.
+  bool start(std::function<void()> work) {
+    try {
+      threads_.emplace_back(std::move(work));
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+  size_t size() const { return threads_.size(); }
   void join() {
     for (std::thread& thread : threads_) thread.join();
     threads_.clear();
@@ -95,7 +105,9 @@ class ExtractionRun {
     createFolders();
     Workers workers;
     const size_t count = std::min<size_t>(std::max(threads, 1), plan_.fileGroups.size());
-    for (size_t k = 0; k < count; ++k) workers.start([this] { work(); });
+    bool started = true;
+    while (started && workers.size() < count) started = workers.start([this] { work(); });
+    if (workers.size() == 0) work();  // no thread could be started: decode here
     bool stopped = false;
     size_t end = afterEntry ? reportInOrder(afterEntry, stopped) : limit_;
     workers.join();
