@@ -29,20 +29,20 @@ ls -l "$work"/*.zip
 
 fresh() { mktemp -d "$work/out.XXXXXX"; }
 
-# run TOOL ARCHIVE: extracts into a fresh folder and prints the seconds it took.
+# run TOOL ARCHIVE: extracts into a fresh folder and prints the seconds it took and the
+# processor seconds it used (user + system), as "wall cpu".
 run() {
-  local tool=$1 archive=$2 out start end
+  local tool=$1 archive=$2 out
   out=$(fresh)
   if [ "$tool" = ours ]; then ln "$archive" "$out/工具.zip"; fi
-  start=$(date +%s%N)
   case $tool in
-    ours) "$build/downloader-cli" install tools --dir "$out" >/dev/null ;;
-    unzip) unzip -q -o "$archive" -d "$out" ;;
-    bsdtar) bsdtar -xf "$archive" -C "$out" ;;
-    7z) 7z x -y -bd -bso0 -bsp0 "-o$out" "$archive" ;;
+    ours) set -- "$build/downloader-cli" install tools --dir "$out" ;;
+    unzip) set -- unzip -q -o "$archive" -d "$out" ;;
+    bsdtar) set -- bsdtar -xf "$archive" -C "$out" ;;
+    7z) set -- 7z x -y -bd -bso0 -bsp0 "-o$out" "$archive" ;;
   esac
-  end=$(date +%s%N)
-  echo "scale=3; ($end - $start) / 1000000000" | bc
+  /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null
+  awk '{printf "%.2f %.2f\n", $1, $2 + $3}' "$work/time"
 }
 
 # The outputs agree before anything is timed.
@@ -55,21 +55,24 @@ for archive in mixed small; do
   diff -r "$a" "$b/其他工具" >/dev/null || { echo "ours differs from unzip on $archive"; exit 1; }
 done
 
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), processors: $(nproc)"
 tools=(ours unzip bsdtar 7z)
-declare -A times
+declare -A times cpus
 for archive in mixed small; do
   cat "$work/$archive.zip" >/dev/null
   for r in $(seq "$runs"); do
     line="$archive run $r:"
     for k in 0 1 2 3; do
       tool=${tools[$(((k + r) % 4))]}
-      t=$(run "$tool" "$work/$archive.zip")
+      read -r t c < <(run "$tool" "$work/$archive.zip")
       times[$archive.$tool]+="$t "
-      line+=" $tool ${t}s"
+      cpus[$archive.$tool]+="$c "
+      line+=" $tool ${t}s (cpu ${c}s)"
     done
     echo "$line"
   done
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 median() { printf '%s\n' $1 | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo
@@ -81,4 +84,10 @@ for archive in mixed small; do
   printf '%-8s %7.2fs %7.2fs %7.2fs %7.2fs %12.2f\n' "$archive" "${m[ours]}" "${m[unzip]}" \
     "${m[bsdtar]}" "${m[7z]}" "$(echo "scale=4; ${m[ours]} / $best" | bc)"
 done
-echo "(medians of $runs runs; goal: ours/best <= 0.80)"
+printf '%-8s %8s %8s %8s %8s   (median processor seconds)\n' archive ours unzip bsdtar 7z
+for archive in mixed small; do
+  printf '%-8s' "$archive"
+  for tool in "${tools[@]}"; do printf ' %7.2fs' "$(median "${cpus[$archive.$tool]}")"; done
+  echo
+done
+echo "(medians of $runs runs of elapsed time; goal: ours/best <= 0.80)"
