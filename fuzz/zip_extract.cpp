@@ -1,6 +1,9 @@
-// Extracts arbitrary bytes as a zip archive into a scratch folder. Whatever the bytes,
-// extraction must not crash and must not create anything outside its target: the folders
-// above the target hold exactly what they held before.
+// Extracts arbitrary bytes as a zip archive into a scratch folder, through the structure
+// checks (end record against the central directory, overlapping entries, free space) and
+// the parallel writing of the entries. Whatever the bytes, extraction must not crash, must
+// not create anything outside its target (the folders above the target hold exactly what
+// they held before), and must not write more than the archive's own bytes can hold:
+// entries never share data, so the output is bounded by deflate's best ratio.
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +55,19 @@ class Scratch {
   }
 };
 
+// Deflate cannot expand data by more than about 1032 times.
+constexpr uintmax_t kMaxDeflateRatio = 1100;
+
+uintmax_t bytesBelow(const std::string& path) {
+  uintmax_t total = 0;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(path, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_regular_file(error) && !it->is_symlink(error)) total += it->file_size(error);
+  }
+  return total;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -63,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = zip.extract(scratch.archive(), scratch.target());
   if (result != 0 && result != 1) std::abort();  // the archive and target always exist
   if (!scratch.onlyExpectedEntries()) std::abort();
+  if (bytesBelow(scratch.target()) > kMaxDeflateRatio * size + 65536) std::abort();
   removeTree(scratch.target());
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -27,6 +28,16 @@ struct Options {
   std::string error;
 };
 
+// A path from the command line, made absolute against the current folder, so that "prog"
+// and "$PWD/prog" mean the same everywhere (archives, staging folder, messages).
+std::string absolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  if (error) return path;
+  return (current / path).lexically_normal().string();
+}
+
 Options parse(const std::vector<std::string>& args, bool wantsPackage) {
   Options options;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -39,9 +50,9 @@ Options parse(const std::vector<std::string>& args, bool wantsPackage) {
     } else if (arg == "--manifest") {
       options.manifest = args[++i];
     } else if (arg == "--dir") {
-      options.dir = args[++i];
+      options.dir = absolutePath(args[++i]);
     } else if (arg == "--root") {
-      options.roots.push_back(args[++i]);
+      options.roots.push_back(absolutePath(args[++i]));
     } else if (wantsPackage && !options.package && arg.rfind("--", 0) != 0) {
       const PackageInfo* package = findPackage(arg);
       if (package == nullptr) {

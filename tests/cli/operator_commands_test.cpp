@@ -104,3 +104,40 @@ TEST_F(OperatorCommands, ManifestServerDownFails) {
   EXPECT_NE(fetched.status, 0);
   EXPECT_NE(fetched.output.find("三端下载地址为空"), std::string::npos) << fetched.output;
 }
+
+TEST(OperatorPaths, RelativeDirAndRootMeanTheFoldersBelowTheCurrentOne) {
+  TempDir work;
+  // An archive whose folder has no entry of its own: extracting it below an absolute
+  // staging folder fails, whichever way the folder was named.
+  const std::string python =
+      "import sys, zipfile\n"
+      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+      "    if sys.argv[2] == 'with': z.writestr(zipfile.ZipInfo('RunGate/'), '')\n"
+      "    z.writestr('RunGate/RunGate.exe', 'run')\n";
+  std::filesystem::create_directories(work.file("prog"));
+  std::filesystem::create_directories(work.file("root"));
+  ASSERT_EQ(runCommand("/usr/bin/python3 -c " + shellQuote(python) + " " +
+                       shellQuote(work.file("prog/反挂.zip")) + " without")
+                .status,
+            0);
+  auto install = [&](const std::string& dir, const std::string& root) {
+    return runCommand("cd " + shellQuote(work.path()) + " && " + shellQuote(DL_CLI_PATH) +
+                      " install 反挂 --dir " + shellQuote(dir) + " --root " + shellQuote(root));
+  };
+  CommandResult relative = install("prog", "root");
+  CommandResult absolute = install(work.file("prog"), work.file("root"));
+  EXPECT_EQ(relative.status, 1) << relative.output;
+  EXPECT_EQ(relative.output, absolute.output);
+  EXPECT_NE(relative.output.find("解压 反挂.zip 失败"), std::string::npos) << relative.output;
+
+  ASSERT_EQ(runCommand("/usr/bin/python3 -c " + shellQuote(python) + " " +
+                       shellQuote(work.file("prog/反挂.zip")) + " with")
+                .status,
+            0);
+  CommandResult installed = install("./prog/", "root");
+  EXPECT_EQ(installed.status, 0) << installed.output;
+  EXPECT_EQ(readWholeFile(work.file("root/RunGate/RunGate.exe")), "run");
+  CommandResult missing = install("prog", "nowhere");
+  EXPECT_NE(missing.output.find(work.file("nowhere") + "目录不存在"), std::string::npos)
+      << missing.output;
+}

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "install/replace_file.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -17,24 +18,29 @@ bool copyBytes(int in, int out) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
-    for (ssize_t done = 0; done < got;) {
-      ssize_t n = ::write(out, buffer + done, static_cast<size_t>(got - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += n;
-    }
+    if (!writeAll(out, buffer, static_cast<size_t>(got))) return false;
   }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
 
 bool copyFileOverwriting(const std::string& from, const std::string& to) {
-  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO put in the source's place must not hang the job either.
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat source {};
   if (!in || ::fstat(in.get(), &source) != 0 || !S_ISREG(source.st_mode)) return false;
-  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!out || !copyBytes(in.get(), out.get())) return false;
+  const Destination destination = examineDestination(to);
+  if (destination.kind == DestinationKind::Other) return false;
+  if (destination.kind == DestinationKind::Regular && sameFile(source, destination.state)) {
+    return true;
+  }
+  ReplacementFile out;
+  if (!out.create(destination) || !copyBytes(in.get(), out.fd())) return false;
   const timespec times[2] = {source.st_atim, source.st_mtim};
-  ::futimens(out.get(), times);
-  return ::close(out.release()) == 0;
+  ::futimens(out.fd(), times);
+  return out.commit();
 }

@@ -2,9 +2,16 @@
 // Copying one file, as the install jobs place files into a server root.
 #include <string>
 
-// Copies the regular file `from` to `to`, creating `to` or overwriting it in place, and
-// gives it the source's access and modification times. False when the source cannot be
-// read or the destination cannot be opened or written (a directory in its place, an
-// immutable or busy file, a missing folder); a destination that failed midway may be left
-// partly written.
+// Gives `to` the content of the regular file `from`, with the source's access and
+// modification times. The copy is written to a temporary file beside `to` and renamed over
+// it (see replace_file.h): a program that maps the old file keeps the old contents, and a
+// failed copy leaves the old file as it was. An existing `to` keeps its permission bits
+// (and owner where permitted); a link at `to` has the file it leads to replaced.
+//
+// True when `to` holds the source's content afterwards, including when `from` and `to`
+// are the same file (same device and inode), which is left alone. False when the source
+// cannot be read, when `to` exists and is not a regular file (a directory, FIFO, socket,
+// device, dangling link; found without opening it, so nothing blocks), or when the
+// temporary file cannot be created, written or renamed (an immutable or read-only folder,
+// a full disk, a missing folder).
 bool copyFileOverwriting(const std::string& from, const std::string& to);

@@ -1,13 +1,10 @@
 #include "install/install_jobs.h"
 
-#include <sys/stat.h>
-
-#include "install/case_path.h"
 #include "install/event_pump.h"
-#include "install/file_copy.h"
 #include "install/file_tree.h"
 #include "install/install_guard.h"
 #include "install/plugin_list.h"
+#include "install/root_install.h"
 #include "install/text.h"
 #include "install/zip.h"
 #include "shell/controls.h"
@@ -18,27 +15,6 @@ namespace {
 
 const char kInstallDone[] = "安装完成";
 
-// Copies every record into one root (ending with "/"); false after a failed copy, which
-// ends the root's record loop.
-bool copyRecordsInto(const std::string& root, const std::vector<InstallRecord>& records,
-                     const PackageInfo& package) {
-  for (const InstallRecord& record : records) {
-    std::vector<std::string> parts = splitText(record.relativePath, "/");
-    if (parts.empty()) continue;
-    std::string directory = root;
-    for (size_t k = 0; k + 1 < parts.size(); ++k) {
-      directory += existingNameIgnoringCase(directory, parts[k]) + "/";
-      if (!isDirectory(directory)) ::mkdir(directory.c_str(), 0777);
-    }
-    if (package.skipPluginListFiles && findText(record.relativePath, "PlugList.txt", true) != -1) {
-      continue;
-    }
-    const std::string destination = directory + existingNameIgnoringCase(directory, parts.back());
-    if (!copyFileOverwriting(record.sourcePath, destination)) return false;
-  }
-  return true;
-}
-
 void installIntoRoot(std::string root, const std::vector<InstallRecord>& records,
                      const PackageInfo& package, Window& window) {
   if (!isDirectory(root)) {
@@ -46,10 +22,14 @@ void installIntoRoot(std::string root, const std::vector<InstallRecord>& records
     return;
   }
   if (root.back() != '/') root += '/';
-  if (!copyRecordsInto(root, records, package)) {
-    window.messageBox("安装到 " + root + " 失败", BoxOwner::MainWindow);
+  CaseInsensitiveNames names;
+  const RootInstall copied =
+      installRecordsIntoRoot(root, records, package.skipPluginListFiles, names);
+  bool installed = copied == RootInstall::Installed;
+  if (copied != RootInstall::NoSpace && !package.pluginNames.empty()) {
+    installed = updatePluginList(root, package.pluginNames, &names) && installed;
   }
-  if (!package.pluginNames.empty()) updatePluginList(root, package.pluginNames);
+  if (!installed) window.messageBox("安装到 " + root + " 失败", BoxOwner::MainWindow);
 }
 
 // The window a job needs, or null when there is none or no program directory.

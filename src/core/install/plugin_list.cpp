@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "install/case_path.h"
+#include "install/replace_file.h"
 #include "install/text.h"
-#include "platform/files.h"
 
 namespace {
 
@@ -34,14 +34,19 @@ std::optional<std::string> rewritePluginList(std::string_view stored,
   return out;
 }
 
-void updatePluginList(const std::string& root, const std::vector<std::string>& names) {
+bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
+                      CaseInsensitiveNames* lookup) {
+  CaseInsensitiveNames ownLookup;
+  CaseInsensitiveNames& found = lookup != nullptr ? *lookup : ownLookup;
   std::string base = root;
   if (base.empty() || base.back() != '/') base += '/';
-  const std::string folder = base + existingNameIgnoringCase(base, "mir200") + "/";
-  const std::string path = folder + existingNameIgnoringCase(folder, "PlugList.txt");
-  std::string stored = readWholeFile(path);
+  const std::string folder = base + found.find(base, "mir200") + "/";
+  const std::string path = folder + found.find(folder, "PlugList.txt");
+  const Destination list = examineDestination(path);
+  if (list.kind == DestinationKind::Missing) return true;
+  if (list.kind == DestinationKind::Other) return false;
+  std::string stored = readRegularFile(list.path);
   stored.resize(textLength(stored));
-  if (std::optional<std::string> rewritten = rewritePluginList(stored, names)) {
-    writeWholeFile(path, *rewritten);
-  }
+  std::optional<std::string> rewritten = rewritePluginList(stored, names);
+  return !rewritten || replaceFileContents(list.path, *rewritten);
 }

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "install/case_path.h"
+
 // The list after the edit, or nothing when the stored text is empty. Lines naming a plugin
 // of the removal list (compared as ASCII upper case, whole line, no trimming) and empty
 // lines go; the other lines stay in order, byte for byte, each followed by "\r\n"; then
@@ -14,7 +16,13 @@ std::optional<std::string> rewritePluginList(std::string_view stored,
                                              const std::vector<std::string>& names);
 
 // Edits the list below `root` (ending with "/" or not). The folder and file are found
-// regardless of letter case. The stored text counts up to its first NUL; a missing,
-// unreadable or empty list is left as it is (never created). A failed write is not
-// reported.
-void updatePluginList(const std::string& root, const std::vector<std::string>& names);
+// regardless of letter case (through `names` when given, which the job keeps for this
+// root). The stored text counts up to its first NUL; a missing, unreadable or empty list
+// is left as it is (never created). The new list replaces the old one through a temporary
+// file beside it (replace_file.h), so the old list stays whole until the new one is.
+//
+// False when the list exists but is not a regular file (a FIFO, a folder, ...; found
+// without opening it, so nothing blocks) or the new list could not be written; true when
+// it was rewritten or left alone as described.
+bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
+                      CaseInsensitiveNames* lookup = nullptr);

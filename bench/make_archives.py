@@ -1,0 +1,71 @@
+#!/usr/bin/python3
+"""Writes the trees that bench/extract.sh and bench/install.sh zip up.
+
+  make_archives.py mixed DIR        about 490 MiB in 2000 files of mixed sizes, a third of
+                                    the bytes incompressible, the rest text-like, in 50
+                                    folders two levels deep
+  make_archives.py small DIR        20000 text-like files of 1-4 KiB in 40 folders
+  make_archives.py flat DIR N       N text-like files of 1-4 KiB in Mir200/Envir/many/
+The contents are fixed by a seed, so every run measures the same bytes."""
+import os
+import random
+import sys
+
+rng = random.Random(20240613)
+WORDS = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 9)))
+         for _ in range(3000)]
+
+
+def text_pool(size):
+    parts, total = [], 0
+    while total < size:
+        line = ' '.join(rng.choices(WORDS, k=rng.randint(4, 14))) + '\r\n'
+        parts.append(line)
+        total += len(line)
+    return ''.join(parts).encode()[:size]
+
+
+POOL = text_pool(8 << 20)
+
+
+def text_bytes(size):
+    at = rng.randrange(0, len(POOL) - size) if size < len(POOL) else 0
+    return POOL[at:at + size]
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'wb') as f:
+        f.write(data)
+
+
+def mixed(root):
+    folders = ['d%02d/s%d' % (a, b) for a in range(10) for b in range(5)]
+    sizes = ([rng.randint(1 << 10, 64 << 10) for _ in range(1700)] +
+             [rng.randint(256 << 10, 2 << 20) for _ in range(280)] +
+             [rng.randint(4 << 20, 8 << 20) for _ in range(20)])
+    rng.shuffle(sizes)
+    for k, size in enumerate(sizes):
+        data = os.urandom(size) if k % 3 == 0 else text_bytes(size)
+        write('%s/%s/f%04d.bin' % (root, folders[k % len(folders)], k), data)
+
+
+def small(root):
+    for k in range(20000):
+        write('%s/g%03d/f%05d.txt' % (root, k % 40, k), text_bytes(rng.randint(1 << 10, 4 << 10)))
+
+
+def flat(root, count):
+    for k in range(count):
+        write('%s/Mir200/Envir/many/f%05d.txt' % (root, k),
+              text_bytes(rng.randint(1 << 10, 4 << 10)))
+
+
+if __name__ == '__main__':
+    kind, root = sys.argv[1], sys.argv[2]
+    if kind == 'mixed':
+        mixed(root)
+    elif kind == 'small':
+        small(root)
+    else:
+        flat(root, int(sys.argv[3]))

@@ -1,0 +1,128 @@
+#include "install/replace_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t kNameKept = 200;  // leaves room for the suffix within NAME_MAX
+constexpr int kNameAttempts = 100;
+
+// ".~<name>.<unique>" in the folder of `path`.
+std::string temporaryNameFor(const std::string& path, unsigned long long unique) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char suffix[40];
+  std::snprintf(suffix, sizeof suffix, ".%d.%llx", static_cast<int>(::getpid()), unique);
+  return folder + ".~" + name.substr(0, kNameKept) + suffix;
+}
+
+unsigned long long nextUnique() {
+  static std::atomic<unsigned long long> counter{
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count())};
+  return counter.fetch_add(0x9E3779B97F4A7C15ULL);
+}
+
+}  // namespace
+
+Destination examineDestination(const std::string& path) {
+  Destination found;
+  found.path = path;
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) != 0) {
+    found.kind = errno == ENOENT ? DestinationKind::Missing : DestinationKind::Other;
+    return found;
+  }
+  found.kind = DestinationKind::Other;
+  if (S_ISLNK(link.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return found;
+    found.path = resolved;
+    std::free(resolved);
+    if (::lstat(found.path.c_str(), &link) != 0) return found;
+  }
+  if (S_ISREG(link.st_mode)) {
+    found.kind = DestinationKind::Regular;
+    found.state = link;
+  }
+  return found;
+}
+
+ReplacementFile::~ReplacementFile() {
+  if (temporary_.empty()) return;
+  fd_.reset();
+  ::unlink(temporary_.c_str());
+}
+
+bool ReplacementFile::create(const Destination& destination) {
+  const bool replacing = destination.kind == DestinationKind::Regular;
+  const mode_t mode = replacing ? S_IRUSR | S_IWUSR : 0666;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string name = temporaryNameFor(destination.path, nextUnique());
+    fd_.reset(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (fd_) {
+      temporary_ = std::move(name);
+      break;
+    }
+    if (errno != EEXIST) return false;
+  }
+  if (!fd_) return false;
+  destination_ = destination.path;
+  if (replacing) {
+    // Owner first: a change of owner clears the set-id bits that fchmod then restores.
+    [[maybe_unused]] int ignored =
+        ::fchown(fd_.get(), destination.state.st_uid, destination.state.st_gid);
+    if (::fchmod(fd_.get(), destination.state.st_mode & 07777) != 0) return false;
+  }
+  return true;
+}
+
+bool ReplacementFile::commit() {
+  if (temporary_.empty()) return false;
+  const bool closed = ::close(fd_.release()) == 0;
+  if (!closed || ::rename(temporary_.c_str(), destination_.c_str()) != 0) return false;
+  temporary_.clear();
+  return true;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string readRegularFile(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+bool replaceFileContents(const std::string& path, const std::string& bytes) {
+  const Destination destination = examineDestination(path);
+  if (destination.kind == DestinationKind::Other) return false;
+  ReplacementFile file;
+  return file.create(destination) && writeAll(file.fd(), bytes.data(), bytes.size()) &&
+         file.commit();
+}

@@ -1,0 +1,50 @@
+#pragma once
+// What an extraction will do, decided in archive order before anything is written: where
+// each entry goes, and at which entry a run that writes the entries one after another
+// would stop. Carrying the plan out may then write the files in any order (zip_run.h)
+// and still end as that run would.
+#include <cstddef>
+#include <vector>
+
+#include "install/target_tree.h"
+#include "install/zip_directory.h"
+#include "install/zip_entry.h"
+
+struct PlannedEntry {
+  ZipEntryInfo info;    // name decoded, times from the local extra field applied
+  PathComponents path;  // below the target, in the letter case first met (see below)
+  bool directory = false;
+  bool leftAsIs = false;  // a folder entry where an earlier entry put a file: nothing to do
+  const ZipEntryRecord* record = nullptr;
+};
+
+struct ExtractionPlan {
+  // The entries before the stop, in archive order (entries[i].info.index == i).
+  std::vector<PlannedEntry> entries;
+  // Why the run ends at entry entries.size() without writing it, if it does.
+  enum class Stop {
+    None,        // every entry is in `entries`
+    Refused,     // a bad name, or a folder the entry needs that would not exist
+    Unreadable,  // encrypted, or neither stored nor deflated: an empty file is left
+  } stop = Stop::None;
+  PathComponents unreadablePath;  // for Unreadable
+  // The file entries, grouped by the path they write (indexes into `entries`, in
+  // archive order); groups ordered by their first entry.
+  std::vector<std::vector<size_t>> fileGroups;
+  // Create the missing folders of each file's path (a relative target), rather than
+  // requiring them to exist or come from an earlier folder entry.
+  bool createParents = false;
+};
+
+// Plans the extraction of `records` into `tree`. An entry is refused when its name is
+// kNameLimit bytes or longer, holds a NUL, or could leave the target (entry_path.h); when
+// it is a file whose path an earlier folder entry made a folder, or whose folder neither
+// an earlier entry makes nor exists below the target (unless `createParents`); or when
+// it is a folder below an earlier file. A folder entry whose path an earlier file took is
+// left out of the way, as an existing file is.
+//
+// Names that differ only in ASCII letter case are one name, as on the file systems the
+// archives come from: each path component takes the spelling met first, so entries that
+// differ only in case write the same file, and the later one in the archive wins.
+ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, const TargetTree& tree,
+                              bool createParents, size_t nameLimit);

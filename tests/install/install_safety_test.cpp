@@ -1,0 +1,153 @@
+// Install jobs against the server folders of a running server: nothing may be truncated,
+// hang or fill the disk, and every failure is reported.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "archive_tools.h"
+#include "install/install_jobs.h"
+#include "install/zip.h"
+#include "platform/files.h"
+#include "recording_window.h"
+#include "shell/controls.h"
+#include "shell/globals.h"
+#include "small_tmpfs.h"
+#include "temp_dir.h"
+
+using Paths = std::vector<std::string>;
+
+class InstallSafety : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initGlobals();
+    globals->window = &window;
+    setProgramDir(dir.file("prog/"));
+  }
+  void TearDown() override { freeGlobals(); }
+
+  void setProgramDir(const std::string& path) {
+    std::filesystem::create_directories(path);
+    globals->programDir = path;
+  }
+  // Python's zipfile writes `body` into the program directory's archive `name`.
+  void makeArchive(const std::string& name, const std::string& body) {
+    pythonZip(globals->programDir + name, body);
+  }
+  std::vector<std::string> boxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : window.boxes) texts.push_back(box.text);
+    return texts;
+  }
+  // Regular files below `path` that are empty.
+  static Paths emptyFiles(const std::string& path) {
+    Paths empty;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+      if (entry.is_regular_file() && entry.file_size() == 0) empty.push_back(entry.path());
+    }
+    return empty;
+  }
+
+  RecordingWindow window;
+  TempDir dir;
+  ZIP zip;
+};
+
+TEST_F(InstallSafety, AProgramFolderInsideARootAndARootThatIsTheStagingFolder) {
+  // The program lives in root/Mir200/tools/: "/Mir200/" first matches there, so the
+  // destination below the root is the extracted file itself.
+  std::string root = dir.file("root");
+  setProgramDir(root + "/Mir200/tools/");
+  makeArchive("功能.zip",
+              "z.writestr(zipfile.ZipInfo('Mir200/'), '')\n"
+              "z.writestr('Mir200/a.dll', 'plugin a')");
+  std::string staging = root + "/Mir200/tools/功能插件";
+  window.texts[control::编辑框_功能目录] = root + "\n" + staging;
+
+  installPackage(functionPluginInstall(), zip);
+
+  EXPECT_EQ(boxTexts(), Paths{"安装完成"});
+  EXPECT_EQ(emptyFiles(root), Paths{});
+  EXPECT_EQ(readWholeFile(staging + "/Mir200/a.dll"), "plugin a");
+  EXPECT_EQ(readWholeFile(staging + "/Mir200/tools/功能插件/Mir200/a.dll"), "plugin a");
+
+  // A plain program folder, and the staging folder given as the root.
+  setProgramDir(dir.file("prog/"));
+  makeArchive("功能.zip",
+              "z.writestr(zipfile.ZipInfo('Mir200/'), '')\n"
+              "z.writestr('Mir200/b.dll', 'plugin b')");
+  window.texts[control::编辑框_功能目录] = dir.file("prog/功能插件/");
+  installPackage(functionPluginInstall(), zip);
+  EXPECT_EQ(boxTexts(), (Paths{"安装完成", "安装完成"}));
+  EXPECT_EQ(readWholeFile(dir.file("prog/功能插件/Mir200/b.dll")), "plugin b");
+}
+
+TEST_F(InstallSafety, AFifoInPlaceOfAFileOrThePluginListFailsThatRootAtOnce) {
+  makeArchive("功能.zip",
+              "z.writestr(zipfile.ZipInfo('Mir200/'), '')\n"
+              "z.writestr('Mir200/a.dll', 'a')\n"
+              "z.writestr('Mir200/b.dll', 'b')");
+  std::string fileFifo = dir.file("one"), listFifo = dir.file("two"), good = dir.file("three");
+  std::filesystem::create_directories(fileFifo + "/Mir200");
+  std::filesystem::create_directories(listFifo + "/Mir200");
+  std::filesystem::create_directories(good);
+  ASSERT_EQ(::mkfifo((fileFifo + "/Mir200/a.dll").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((listFifo + "/Mir200/PlugList.txt").c_str(), 0644), 0);
+  window.texts[control::编辑框_功能目录] = fileFifo + "\n" + listFifo + "\n" + good;
+
+  // A job that blocked here would hang the test run; the failures must come at once.
+  installPackage(functionPluginInstall(), zip);
+
+  EXPECT_EQ(boxTexts(),
+            (Paths{"安装到 " + fileFifo + "/ 失败", "安装到 " + listFifo + "/ 失败", "安装完成"}));
+  EXPECT_FALSE(fileExists(fileFifo + "/Mir200/b.dll"));  // the rest of that root is skipped
+  EXPECT_EQ(readWholeFile(listFifo + "/Mir200/b.dll"), "b");
+  EXPECT_EQ(readWholeFile(good + "/Mir200/b.dll"), "b");
+}
+
+TEST_F(InstallSafety, ARootWithoutRoomFailsBeforeAnythingInItChanges) {
+  SmallTmpfs small("1m");
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string full = small.path();
+  std::filesystem::create_directories(full + "/Mir200");
+  writeWholeFile(full + "/Mir200/PlugList.txt", "jxq.dll\r\n");
+  writeWholeFile(full + "/Mir200/a.dll", "old");
+  makeArchive("功能.zip",
+              "z.writestr(zipfile.ZipInfo('Mir200/'), '')\n"
+              "z.writestr(zipfile.ZipInfo('Mir200/new/'), '')\n"
+              "z.writestr('Mir200/a.dll', 'new')\n"
+              "z.writestr('Mir200/new/big.bin', os.urandom(2 << 20))");
+  std::string roomy = dir.file("roomy");
+  std::filesystem::create_directories(roomy);
+  window.texts[control::编辑框_功能目录] = full + "\n" + roomy;
+
+  installPackage(functionPluginInstall(), zip);
+
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + full + "/ 失败", "安装完成"}));
+  EXPECT_EQ(listTree(full), (Paths{"Mir200/", "Mir200/PlugList.txt", "Mir200/a.dll"}));
+  EXPECT_EQ(readWholeFile(full + "/Mir200/a.dll"), "old");
+  EXPECT_EQ(readWholeFile(full + "/Mir200/PlugList.txt"), "jxq.dll\r\n");
+  EXPECT_EQ(readWholeFile(roomy + "/Mir200/a.dll"), "new");
+}
+
+TEST_F(InstallSafety, OfNamesThatDifferOnlyInCaseTheLaterInTheArchiveIsInstalled) {
+  makeArchive("三端.zip",
+              "z.writestr(zipfile.ZipInfo('mir200/'), '')\n"
+              "z.writestr('mir200/a.dll', 'first a')\n"
+              "z.writestr('mir200/A.dll', 'second a')\n"
+              "z.writestr('MIR200/B.dll', 'first b')\n"
+              "z.writestr('mir200/b.dll', 'second b')");
+  std::string root = dir.file("root");
+  dir.write("root/MIR200/A.DLL", "old a");
+  window.texts[control::编辑框_三端目录] = root;
+
+  installPackage(serverEndsInstall(), zip);
+
+  EXPECT_EQ(boxTexts(), Paths{"安装完成"});
+  EXPECT_EQ(listTree(root), (Paths{"MIR200/", "MIR200/A.DLL", "MIR200/B.dll"}));
+  EXPECT_EQ(readWholeFile(root + "/MIR200/A.DLL"), "second a");
+  EXPECT_EQ(readWholeFile(root + "/MIR200/B.dll"), "second b");
+}
