@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "install/file_tree.h"
-#include "install/zip.h"
 #include "platform/files.h"
+#include "zip/zip.h"
 
 namespace {
 

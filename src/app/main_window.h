@@ -14,8 +14,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "install/zip.h"
 #include "interval_box.h"
+#include "zip/zip.h"
 
 struct Globals;
 

@@ -10,12 +10,12 @@
 #include "console_window.h"
 #include "download_jobs/package_download.h"
 #include "install/install_jobs.h"
-#include "install/zip.h"
 #include "platform/system_info.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "shell/packages.h"
 #include "update/update_check.h"
+#include "zip/zip.h"
 
 namespace {
 

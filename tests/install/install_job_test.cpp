@@ -10,12 +10,12 @@
 
 #include "archive_tools.h"
 #include "install/event_pump.h"
-#include "install/zip.h"
 #include "platform/files.h"
 #include "recording_window.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "temp_dir.h"
+#include "zip/zip.h"
 
 using Paths = std::vector<std::string>;
 

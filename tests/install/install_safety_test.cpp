@@ -10,24 +10,24 @@
 
 #include "archive_tools.h"
 #include "install/install_jobs.h"
-#include "install/zip.h"
 #include "platform/files.h"
 #include "recording_window.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "small_tmpfs.h"
 #include "temp_dir.h"
+#include "zip/zip.h"
 
 using Paths = std::vector<std::string>;
 
 class InstallSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGlobals();
+    initGlobals(globals);
     globals->window = &window;
     setProgramDir(dir.file("prog/"));
   }
-  void TearDown() override { freeGlobals(); }
+  void TearDown() override { freeGlobals(globals); }
 
   void setProgramDir(const std::string& path) {
     std::filesystem::create_directories(path);
@@ -52,6 +52,7 @@ class InstallSafety : public ::testing::Test {
   }
 
   RecordingWindow window;
+  std::unique_ptr<Globals> globals;
   TempDir dir;
   ZIP zip;
 };
@@ -67,7 +68,7 @@ TEST_F(InstallSafety, AProgramFolderInsideARootAndARootThatIsTheStagingFolder) {
   std::string staging = root + "/Mir200/tools/功能插件";
   window.texts[control::编辑框_功能目录] = root + "\n" + staging;
 
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(emptyFiles(root), Paths{});
@@ -80,7 +81,7 @@ TEST_F(InstallSafety, AProgramFolderInsideARootAndARootThatIsTheStagingFolder) {
               "z.writestr(zipfile.ZipInfo('Mir200/'), '')\n"
               "z.writestr('Mir200/b.dll', 'plugin b')");
   window.texts[control::编辑框_功能目录] = dir.file("prog/功能插件/");
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
   EXPECT_EQ(boxTexts(), (Paths{"安装完成", "安装完成"}));
   EXPECT_EQ(readWholeFile(dir.file("prog/功能插件/Mir200/b.dll")), "plugin b");
 }
@@ -99,7 +100,7 @@ TEST_F(InstallSafety, AFifoInPlaceOfAFileOrThePluginListFailsThatRootAtOnce) {
   window.texts[control::编辑框_功能目录] = fileFifo + "\n" + listFifo + "\n" + good;
 
   // A job that blocked here would hang the test run; the failures must come at once.
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(boxTexts(),
             (Paths{"安装到 " + fileFifo + "/ 失败", "安装到 " + listFifo + "/ 失败", "安装完成"}));
@@ -124,7 +125,7 @@ TEST_F(InstallSafety, ARootWithoutRoomFailsBeforeAnythingInItChanges) {
   std::filesystem::create_directories(roomy);
   window.texts[control::编辑框_功能目录] = full + "\n" + roomy;
 
-  installPackage(functionPluginInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
   EXPECT_EQ(boxTexts(), (Paths{"安装到 " + full + "/ 失败", "安装完成"}));
   EXPECT_EQ(listTree(full), (Paths{"Mir200/", "Mir200/PlugList.txt", "Mir200/a.dll"}));
@@ -144,7 +145,7 @@ TEST_F(InstallSafety, OfNamesThatDifferOnlyInCaseTheLaterInTheArchiveIsInstalled
   dir.write("root/MIR200/A.DLL", "old a");
   window.texts[control::编辑框_三端目录] = root;
 
-  installPackage(serverEndsInstall(), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(listTree(root), (Paths{"MIR200/", "MIR200/A.DLL", "MIR200/B.dll"}));

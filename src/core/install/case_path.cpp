@@ -3,7 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "install/text.h"
+#include "platform/text.h"
 
 std::string existingNameIgnoringCase(const std::string& directory, const std::string& name) {
   if (name.empty() || name == "." || name == "..") return name;

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "install/replace_file.h"
+#include "platform/replace_file.h"
 #include "platform/unique_fd.h"
 
 namespace {

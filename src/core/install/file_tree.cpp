@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "install/event_pump.h"
-#include "install/text.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 namespace {

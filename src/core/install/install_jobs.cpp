@@ -5,11 +5,11 @@
 #include "install/install_guard.h"
 #include "install/plugin_list.h"
 #include "install/root_install.h"
-#include "install/text.h"
-#include "install/zip.h"
+#include "platform/text.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "shell/window.h"
+#include "zip/zip.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "install/case_path.h"
-#include "install/replace_file.h"
-#include "install/text.h"
+#include "platform/replace_file.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "install/file_copy.h"
 #include "install/file_tree.h"
-#include "install/free_space.h"
-#include "install/text.h"
+#include "platform/free_space.h"
+#include "platform/text.h"
 
 namespace {
 

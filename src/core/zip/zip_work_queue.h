@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "install/zip_plan.h"
+#include "zip/zip_plan.h"
 
 class FolderWorkQueue {
  public:

@@ -1,4 +1,4 @@
-#include "install/zip.h"
+#include "zip/zip.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,16 +6,16 @@
 #include <cerrno>
 #include <limits>
 
-#include "install/entry_decoder.h"
-#include "install/entry_path.h"
-#include "install/free_space.h"
-#include "install/target_tree.h"
-#include "install/zip_plan.h"
-#include "install/zip_reader.h"
-#include "install/zip_run.h"
 #include "platform/files.h"
+#include "platform/free_space.h"
 #include "platform/system_info.h"
 #include "platform/unique_fd.h"
+#include "zip/entry_decoder.h"
+#include "zip/entry_path.h"
+#include "zip/target_tree.h"
+#include "zip/zip_plan.h"
+#include "zip/zip_reader.h"
+#include "zip/zip_run.h"
 
 static_assert(ZIP::kBlockSize == EntryDecoder::kInputBlock);
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "install/zip_entry.h"
+#include "zip/zip_entry.h"
 
 // What the progress event carries: the index of the entry just handled (the entry count
 // in the final report), the entry count, that entry's output path, and the percentage

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "archive_tools.h"
-#include "install/zip.h"
 #include "platform/files.h"
 #include "small_tmpfs.h"
 #include "temp_dir.h"
+#include "zip/zip.h"
 
 using Paths = std::vector<std::string>;
 

@@ -1,12 +1,12 @@
-#include "install/zip_plan.h"
+#include "zip/zip_plan.h"
 
 #include <string>
 #include <unordered_map>
 
-#include "install/entry_decoder.h"
-#include "install/entry_path.h"
-#include "install/text.h"
 #include "platform/codepage.h"
+#include "platform/text.h"
+#include "zip/entry_decoder.h"
+#include "zip/entry_path.h"
 
 namespace {
 

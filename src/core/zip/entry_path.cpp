@@ -1,4 +1,4 @@
-#include "install/entry_path.h"
+#include "zip/entry_path.h"
 
 namespace {
 

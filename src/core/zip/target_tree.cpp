@@ -1,4 +1,4 @@
-#include "install/target_tree.h"
+#include "zip/target_tree.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>

@@ -1,4 +1,4 @@
-#include "install/zip_run.h"
+#include "zip/zip_run.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <system_error>
 #include <thread>
 
-#include "install/entry_decoder.h"
-#include "install/zip_work_queue.h"
+#include "zip/entry_decoder.h"
+#include "zip/zip_work_queue.h"
 
 namespace {
 

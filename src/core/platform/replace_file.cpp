@@ -1,4 +1,4 @@
-#include "install/replace_file.h"
+#include "platform/replace_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

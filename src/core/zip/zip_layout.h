@@ -2,7 +2,7 @@
 // Where each entry's data lie, checked before anything is extracted: a crafted archive
 // can point several central records at one compressed stream (writing it many times over
 // from a small file), or let an entry's data run into the central directory.
-#include "install/zip_directory.h"
+#include "zip/zip_directory.h"
 
 // Reads every entry's local header and fills localMethod, dataOffset and localExtra.
 // False when a local header is missing or unreadable, its name length differs from the

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "install/zip_directory.h"
+#include "zip/zip_directory.h"
 
 // File attribute bits of the entry description.
 namespace zip_attribute {

@@ -1,4 +1,4 @@
-#include "install/zip_layout.h"
+#include "zip/zip_layout.h"
 
 #include <algorithm>
 #include <string>

@@ -1,4 +1,4 @@
-#include "install/zip_work_queue.h"
+#include "zip/zip_work_queue.h"
 
 #include <string>
 #include <unordered_map>

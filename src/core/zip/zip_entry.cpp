@@ -1,4 +1,4 @@
-#include "install/zip_entry.h"
+#include "zip/zip_entry.h"
 
 #include <algorithm>
 

@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "archive_tools.h"
-#include "install/zip.h"
 #include "platform/files.h"
 #include "temp_dir.h"
+#include "zip/zip.h"
 
 using Paths = std::vector<std::string>;
 

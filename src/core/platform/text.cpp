@@ -1,4 +1,4 @@
-#include "install/text.h"
+#include "platform/text.h"
 
 namespace {
 

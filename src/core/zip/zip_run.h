@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <functional>
 
-#include "install/zip_plan.h"
-#include "install/zip_reader.h"
+#include "zip/zip_plan.h"
+#include "zip/zip_reader.h"
 
 enum class RunOutcome {
   Complete,  // every planned entry was written

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "install/target_tree.h"
-#include "install/zip_directory.h"
-#include "install/zip_entry.h"
+#include "zip/target_tree.h"
+#include "zip/zip_directory.h"
+#include "zip/zip_entry.h"
 
 struct PlannedEntry {
   ZipEntryInfo info;    // name decoded, times from the local extra field applied

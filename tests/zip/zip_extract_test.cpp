@@ -1,4 +1,4 @@
-#include "install/zip.h"
+#include "zip/zip.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,9 +1,9 @@
-#include "install/zip_reader.h"
+#include "zip/zip_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "install/zip_layout.h"
+#include "zip/zip_layout.h"
 
 bool ZipArchive::open(const std::string& path) {
   fd_.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -1,8 +1,8 @@
-#include "install/entry_decoder.h"
+#include "zip/entry_decoder.h"
 
 #include <algorithm>
 
-#include "install/replace_file.h"
+#include "platform/replace_file.h"
 
 namespace {
 

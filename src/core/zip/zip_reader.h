@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "install/zip_directory.h"
 #include "platform/unique_fd.h"
+#include "zip/zip_directory.h"
 
 class ZipArchive {
  public:

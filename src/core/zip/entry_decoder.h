@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "install/zip_directory.h"
+#include "zip/zip_directory.h"
 
 class EntryDecoder {
  public:

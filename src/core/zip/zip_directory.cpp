@@ -1,4 +1,4 @@
-#include "install/zip_directory.h"
+#include "zip/zip_directory.h"
 
 #include <unistd.h>
 

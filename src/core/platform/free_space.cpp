@@ -1,4 +1,4 @@
-#include "install/free_space.h"
+#include "platform/free_space.h"
 
 #include <sys/statvfs.h>
 
