@@ -189,7 +189,16 @@ bool isIpLiteral(std::string_view text) {
 std::vector<std::string> resolveHostAddresses(const std::string& name) {
   std::vector<std::string> addresses;
   if (name.empty()) return addresses;
-  if (isIpLiteral(name)) return {name};
+  if (isIpLiteral(name)) {
+    // The resolver's form, so that it compares equal to a socket's peer address.
+    sockaddr_storage address;
+    socklen_t length = 0;
+    std::string canonical;
+    if (makeAddress(name, 0, address, length)) {
+      canonical = numericText(reinterpret_cast<sockaddr*>(&address));
+    }
+    return {canonical.empty() ? name : canonical};
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
