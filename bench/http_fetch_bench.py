@@ -216,8 +216,9 @@ def main():
                 continue
             wall, cpu, peak = med[name]
             vs_curl = ("%8.2f" % (wall / med["curl"][0])) if "curl" in med else "%8s" % "-"
+            label = "curl (N=1)" if name == "curl" and n != 1 else name
             print("%-4d %-15s %9.2f %9.2f %9.1f | %7.2f %7.2f %s" %
-                  (n, name, wall, cpu / gib, peak / 1024.0, wall / best_wall, cpu / best_cpu,
+                  (n, label, wall, cpu / gib, peak / 1024.0, wall / best_wall, cpu / best_cpu,
                    vs_curl))
     print("(medians of %d rounds; x = the better of aria2c and axel at that N;"
           " peak = anonymous + shared memory, mapped file pages excluded)" % args.rounds)

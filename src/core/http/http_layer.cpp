@@ -181,6 +181,9 @@ int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings)
 int32_t openConnection(Worker& worker, HttpLayer& layer, const HttpSettings& settings,
                        const Target& target, bool segment, std::string& reached) {
   bool viaProxy = settings.proxy && !settings.proxy->empty();
+  // A stream left from an earlier connection must not outlive the socket it was set on:
+  // the descriptor number is about to be reused.
+  worker.dataFilter.reset();
   int32_t result = connectTarget(worker, target, viaProxy, segment, reached);
   if (result != kOpenReady || !settings.secure) return result;
   return startTls(worker, layer, settings);
