@@ -82,6 +82,11 @@ FilterIo TlsStream::write(const uint8_t* data, size_t size, size_t& count) {
 }
 
 std::unique_ptr<TlsClient> TlsClient::create(bool verifyPeer, std::string& error) {
+  // A task (and its client) is freed on the task's own detached thread, which may still be
+  // at it while the process exits: OpenSSL's exit-time cleanup must not free what
+  // SSL_CTX_free then uses. The system reclaims the rest at exit anyway.
+  static const bool initialised = OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+  (void)initialised;
   SSL_CTX* context = SSL_CTX_new(TLS_client_method());
   if (context == nullptr) {
     error = lastOpenSslError();
