@@ -1,5 +1,6 @@
-// Any bytes as the reply to "PASV": the parser must refuse what is not six numbers of
-// 0 to 255 in parentheses, and what it accepts must be a usable address and port.
+// Any bytes as the reply to "PASV" or "EPSV": the parsers must refuse what is not six
+// numbers of 0 to 255 (or a delimited port) in parentheses, and what they accept must be a
+// usable address and port.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -8,8 +9,22 @@
 
 #include "ftp/ftp_passive.h"
 
+namespace {
+
+void checkExtended(std::string_view reply) {
+  std::optional<uint16_t> port = parseExtendedPassiveReply(reply);
+  if (!port) return;
+  if (reply.size() >= kFtpPassiveReplyLimit || *port == 0) __builtin_trap();
+  std::optional<uint16_t> again =
+      parseExtendedPassiveReply("229 (|||" + std::to_string(*port) + "|)");
+  if (again != port) __builtin_trap();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view reply(reinterpret_cast<const char*>(data), size);
+  checkExtended(reply);
   std::optional<PassiveAddress> parsed = parsePassiveReply(reply);
   if (!parsed) return 0;
   if (size >= kFtpPassiveReplyLimit || parsed->port == 0) __builtin_trap();

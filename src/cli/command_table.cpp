@@ -17,10 +17,11 @@ constexpr char kCommonOptions[] =
 const std::array<CommandSpec, 4> kCommands = {{
     {"fetch",
      "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] "
-     "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--quiet] [--log]",
-     "Fetches one file over http:// or ftp:// into PATH over parallel connections. The bytes\n"
-     "go to PATH.part, which becomes PATH once every byte is written. A PATH ending in / or\n"
-     "naming a folder takes the server's file name. An existing file is refused unless\n"
+     "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--insecure] "
+     "[--quiet] [--log]",
+     "Fetches one file over http://, https:// or ftp:// into PATH over parallel connections.\n"
+     "The bytes go to PATH.part, which becomes PATH once every byte is written. A PATH ending\n"
+     "in / or naming a folder takes the server's file name. An existing file is refused unless\n"
      "--overwrite. When complete, the final path is printed on stdout.\n"
      "--connections N       parallel connections, 1 to 16 (default 1)\n"
      "--retries N           failures in a row without a byte that a connection retries, 5 s\n"
@@ -31,6 +32,7 @@ const std::array<CommandSpec, 4> kCommands = {{
      "--speed-limit B       bytes per second over the whole transfer (0: none)\n"
      "--proxy HOST[:PORT]   HTTP proxy (port 80 when omitted)\n"
      "--referer TEXT        the Referer header (default: derived from the URL)\n"
+     "--insecure            https: accept any server certificate (no identity check)\n"
      "--quiet, -q           no progress line, no summary, no final path\n"
      "--log                 print the engine's log lines (level, time, text) on stderr\n"
      "On a terminal a progress line shows percent, speed and time left, and a summary line\n"
@@ -38,7 +40,8 @@ const std::array<CommandSpec, 4> kCommands = {{
      "Failures name the URL (password masked) and the reason on stderr.\n"
      "Exit status: 0 complete; 1 other failure; 2 usage; 3 error reply from the server\n"
      "(404, 550, ...); 4 network (name, refused, timeout, retries exhausted); 5 local file\n"
-     "(exists, create, write, disk full); 6 integrity (range or size mismatch); 130 / 143\n"
+     "(exists, create, write, disk full); 6 integrity (range or size mismatch); 7 security\n"
+     "(certificate not accepted, https redirected to http); 130 / 143\n"
      "stopped by SIGINT / SIGTERM.\n",
      &runFetchCommand},
     {"check", "[--manifest URL] [--dir DIR]",

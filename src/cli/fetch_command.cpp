@@ -44,6 +44,7 @@ constexpr int kExitServerReply = 3;
 constexpr int kExitNetwork = 4;
 constexpr int kExitLocalFile = 5;
 constexpr int kExitIntegrity = 6;
+constexpr int kExitSecurity = 7;
 
 struct FetchOptions {
   std::string url;
@@ -55,6 +56,7 @@ struct FetchOptions {
   std::optional<std::string> proxy;
   std::optional<std::string> referer;
   bool overwrite = false;
+  bool insecure = false;
   bool quiet = false;
   bool log = false;
 };
@@ -121,6 +123,8 @@ std::optional<FetchOptions> parseOptions(const std::vector<std::string>& argumen
       options.quiet = true;
     } else if (argument == "--overwrite") {
       options.overwrite = true;
+    } else if (argument == "--insecure") {
+      options.insecure = true;
     } else if ((count != nullptr || argument == "--proxy" || argument == "--referer") &&
                !hasValue) {
       error = argument + " needs a value";
@@ -204,6 +208,7 @@ TaskParam makeParam(const FetchOptions& options, const std::string& localPath, F
   param.speedLimit = options.speedLimit;
   param.proxy = options.proxy;
   param.referer = options.referer;
+  param.verifyTls = !options.insecure;
   param.connectTimeout = param.sendTimeout = param.receiveTimeout = options.timeoutSeconds * 1000;
   param.exitWait = kStopWaitMs;
   if (options.log) {
@@ -244,6 +249,8 @@ int exitStatusFor(const TaskOutcome& outcome) {
       return kExitLocalFile;
     case FailureKind::Integrity:
       return kExitIntegrity;
+    case FailureKind::Security:
+      return kExitSecurity;
     case FailureKind::None:
       break;
   }

@@ -57,7 +57,7 @@ TEST(DownloadObject, RefusesWhatItCannotStart) {
   TempDir dir;
   Download download;
   Ending ending;
-  EXPECT_FALSE(download.start(params("https://127.0.0.1/f", dir.file("f"), ending)));
+  EXPECT_FALSE(download.start(params("mms://127.0.0.1/f", dir.file("f"), ending)));
   EXPECT_FALSE(download.start(params("http://127.0.0.1", dir.file("f"), ending)));
   EXPECT_FALSE(download.start(params("gopher://127.0.0.1/f", dir.file("f"), ending)));
   std::string longPath = dir.path() + "/" + std::string(259 - dir.path().size(), 'p');

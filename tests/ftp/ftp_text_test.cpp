@@ -192,3 +192,13 @@ TEST(FtpPassive, MalformedRepliesAreRefused) {
   padded += ' ';
   EXPECT_FALSE(parsePassiveReply(padded));
 }
+
+TEST(FtpPassive, ExtendedRepliesGiveOnlyAPort) {
+  EXPECT_EQ(parseExtendedPassiveReply("229 Entering Extended Passive Mode (|||6446|)"), 6446);
+  EXPECT_EQ(parseExtendedPassiveReply("229 ok (!!!65535!)"), 65535);
+  for (const char* reply : {"229 (|||0|)", "229 (|||65536|)", "229 (||6446|)", "229 (|||6446)",
+                            "229 (|||6446|", "229 (|||abc|)", "229 (1116441)", "229 (|||-5|)",
+                            "229 (|||123456|)", "229 no port", "229 (|||", "229 (| ||1|)"}) {
+    EXPECT_FALSE(parseExtendedPassiveReply(reply)) << reply;
+  }
+}

@@ -187,11 +187,51 @@ TEST(HttpRedirect, RefusalsLeaveTheSettings) {
   EXPECT_EQ(resolveRedirect(s, r), RedirectResult::NoLocation);
   r.location = "ftp://h/f.zip";
   EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Refused);
-  r.location = "https://h/f.zip";
+  r.location = "rtsp://h/f.zip";
   EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Refused);
   r.location = "/ok";
   r.cookie = std::string(kRedirectCookieLimit + 1, 'c');
   EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Refused);
   EXPECT_EQ(s.requestUri, "/d/f.zip");
   EXPECT_FALSE(s.extraHeader);
+}
+
+TEST(HttpRedirect, HttpLeadsToHttpsButHttpsNeverBackToHttp) {
+  HttpSettings s = direct();
+  HttpResponseInfo r;
+  r.location = "https://secure.example/g/f.zip";
+  ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+  EXPECT_TRUE(s.secure);
+  EXPECT_EQ(s.port, 443);
+  EXPECT_EQ(s.requestUri, "/g/f.zip");
+
+  // Relative locations stay on https.
+  r.location = "other.zip";
+  ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+  EXPECT_TRUE(s.secure);
+  EXPECT_EQ(s.requestUri, "/g/other.zip");
+  EXPECT_EQ(s.referer, "https://secure.example");
+
+  HttpSettings before = s;
+  for (const char* location : {"http://secure.example/g/f.zip", "HTTP://elsewhere/f"}) {
+    r.location = location;
+    EXPECT_EQ(resolveRedirect(s, r), RedirectResult::Downgrade) << location;
+    EXPECT_TRUE(s.secure);
+    EXPECT_EQ(s.hostText, before.hostText);
+    EXPECT_EQ(s.requestUri, before.requestUri);
+  }
+}
+
+TEST(HttpRedirect, HttpsThroughAProxyAsksForThePathInsideTheTunnel) {
+  HttpSettings s = direct();
+  s.proxy = "proxy:3128";
+  s.requestUri = "http://h:8080/d/f.zip";
+  HttpResponseInfo r;
+  r.location = "https://s.example/x/f.zip";
+  ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+  EXPECT_EQ(s.requestUri, "/x/f.zip");
+  // The request inside the tunnel is the direct form, to the server itself.
+  std::string text = request(s);
+  EXPECT_EQ(text.rfind("GET /x/f.zip HTTP/1.1\r\nHost: s.example\r\n", 0), 0u) << text;
+  EXPECT_EQ(text.find("Proxy-Connection"), std::string::npos);
 }

@@ -22,7 +22,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import ThreadedFTPServer
 
-port, root, user, password, passive, command_log, server_log = sys.argv[1:8]
+port, root, user, password, passive, command_log, server_log, address = sys.argv[1:9]
 logging.basicConfig(filename=server_log, level=logging.INFO)
 commands = open(command_log, "a", buffering=1)
 
@@ -36,12 +36,17 @@ class Handler(FTPHandler):
             return super().ftp_PASV(line)
         self.respond("502 Passive mode refused.")
 
+    def ftp_EPSV(self, line):
+        if passive == "1":
+            return super().ftp_EPSV(line)
+        self.respond("502 Passive mode refused.")
+
 authorizer = DummyAuthorizer()
 authorizer.add_anonymous(root, perm="elr")
 authorizer.add_user(user, password, root, perm="elr")
 Handler.authorizer = authorizer
 Handler.permit_foreign_addresses = False
-server = ThreadedFTPServer(("127.0.0.1", int(port)), Handler)
+server = ThreadedFTPServer((address, int(port)), Handler)
 server.serve_forever()
 )PY";
 
@@ -65,12 +70,13 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
                           passive.c_str(),
                           commandLog.c_str(),
                           serverLog.c_str(),
+                          options_.address.c_str(),
                           nullptr};
     pid_t pid = -1;
     if (::posix_spawn(&pid, kPython, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
       throw std::runtime_error("cannot start the FTP server");
     }
-    if (waitForPort(port_, 10000)) {
+    if (waitForPort(port_, 10000, options_.address)) {
       pid_ = pid;
       break;
     }
@@ -87,13 +93,21 @@ FtpServer::~FtpServer() {
   }
 }
 
+namespace {
+
+std::string hostText(const std::string& address) {
+  return address.find(':') != std::string::npos ? "[" + address + "]" : address;
+}
+
+}  // namespace
+
 std::string FtpServer::url(const std::string& path) const {
-  return "ftp://127.0.0.1:" + std::to_string(port_) + path;
+  return "ftp://" + hostText(options_.address) + ":" + std::to_string(port_) + path;
 }
 
 std::string FtpServer::userUrl(const std::string& path) const {
-  return "ftp://" + options_.userName + ":" + options_.password +
-         "@127.0.0.1:" + std::to_string(port_) + path;
+  return "ftp://" + options_.userName + ":" + options_.password + "@" + hostText(options_.address) +
+         ":" + std::to_string(port_) + path;
 }
 
 std::vector<std::string> FtpServer::commands() const {

@@ -31,15 +31,25 @@ uint16_t freeLoopbackPort() {
   return port;
 }
 
-bool waitForPort(uint16_t port, int timeoutMs) {
+bool waitForPort(uint16_t port, int timeoutMs, const std::string& host) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    sockaddr_storage address{};
+    socklen_t length = sizeof(sockaddr_in);
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+      v4->sin_family = AF_INET;
+      v4->sin_port = htons(port);
+    } else if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+      v6->sin6_family = AF_INET6;
+      v6->sin6_port = htons(port);
+      length = sizeof(sockaddr_in6);
+    } else {
+      return false;
+    }
+    int fd = ::socket(address.ss_family, SOCK_STREAM, 0);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
     ::close(fd);
     if (ok) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -47,16 +57,37 @@ bool waitForPort(uint16_t port, int timeoutMs) {
   return false;
 }
 
+bool ipv6LoopbackAvailable() {
+  int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
 namespace {
 
+std::string listenLine(const NginxListen& listen, uint16_t port) {
+  std::string host =
+      listen.address.find(':') != std::string::npos ? "[" + listen.address + "]" : listen.address;
+  std::string line = "    listen " + host + ":" + std::to_string(port);
+  if (listen.certificateFile.empty()) return line + ";\n";
+  return line + " ssl;\n    ssl_certificate " + listen.certificateFile +
+         ";\n    ssl_certificate_key " + listen.keyFile + ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+}
+
 std::string configText(const std::string& work, const std::string& root, uint16_t port,
-                       const std::string& extra) {
+                       const std::string& extra, const NginxListen& listen) {
   std::string user = ::geteuid() == 0 ? "user nobody nogroup;\n" : "";
   return user + "daemon off;\nworker_processes 1;\npid " + work + "/nginx.pid;\n" + "error_log " +
          work + "/error.log;\n" +
          "events { worker_connections 256; }\n"
          "http {\n"
-         "  access_log off;\n"
+         "  access_log off;\n" +
+         listen.extraHttpConfig +
          "  default_type application/octet-stream;\n"
          "  client_body_temp_path " +
          work +
@@ -74,12 +105,8 @@ std::string configText(const std::string& work, const std::string& root, uint16_
          work +
          "/scgi_temp;\n"
          "  sendfile on;\n"
-         "  server {\n"
-         "    listen 127.0.0.1:" +
-         std::to_string(port) +
-         ";\n"
-         "    root " +
-         root + ";\n" + extra +
+         "  server {\n" +
+         listenLine(listen, port) + "    root " + root + ";\n" + extra +
          "\n"
          "  }\n"
          "}\n";
@@ -87,11 +114,12 @@ std::string configText(const std::string& work, const std::string& root, uint16_
 
 }  // namespace
 
-NginxServer::NginxServer(std::string root, std::string extraServerConfig) : root_(std::move(root)) {
+NginxServer::NginxServer(std::string root, std::string extraServerConfig, NginxListen listen)
+    : listen_(std::move(listen)), root_(std::move(root)) {
   for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
     port_ = freeLoopbackPort();
     std::string config = work_.file("nginx.conf");
-    writeWholeFile(config, configText(work_.path(), root_, port_, extraServerConfig));
+    writeWholeFile(config, configText(work_.path(), root_, port_, extraServerConfig, listen_));
     std::string prefix = work_.path() + "/";
     const char* argv[] = {"nginx", "-p", prefix.c_str(), "-c", config.c_str(), nullptr};
     pid_t pid = -1;
@@ -102,7 +130,7 @@ NginxServer::NginxServer(std::string root, std::string extraServerConfig) : root
         throw std::runtime_error("cannot start nginx");
       }
     }
-    if (waitForPort(port_, 10000)) {
+    if (waitForPort(port_, 10000, listen_.address)) {
       pid_ = pid;
       break;
     }
@@ -120,5 +148,8 @@ NginxServer::~NginxServer() {
 }
 
 std::string NginxServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  std::string scheme = listen_.certificateFile.empty() ? "http://" : "https://";
+  std::string host = listen_.address.find(':') != std::string::npos ? "[" + listen_.address + "]"
+                                                                    : listen_.address;
+  return scheme + host + ":" + std::to_string(port_) + path;
 }

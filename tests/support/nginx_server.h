@@ -8,21 +8,33 @@
 
 #include "temp_dir.h"
 
+// How the server listens: plain http on 127.0.0.1 unless told otherwise.
+struct NginxListen {
+  std::string address = "127.0.0.1";  // "::1" listens on IPv6 loopback
+  std::string certificateFile;        // with keyFile: https (TLS 1.2 and 1.3)
+  std::string keyFile;
+  std::string extraHttpConfig;  // pasted into the http block (log formats)
+};
+
 class NginxServer {
  public:
   // `root` is served at "/"; it and every folder above it must be readable by all.
   // `extraServerConfig` is pasted into the server block (locations, limits).
-  explicit NginxServer(std::string root, std::string extraServerConfig = "");
+  explicit NginxServer(std::string root, std::string extraServerConfig = "",
+                       NginxListen listen = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
 
   uint16_t port() const { return port_; }
-  // "http://127.0.0.1:PORT" + path (path starts with "/").
+  // "http://127.0.0.1:PORT" + path (path starts with "/"); https and "[::1]" as listened.
   std::string url(const std::string& path) const;
+  // A file in the server's scratch folder (its logs).
+  std::string workFile(const std::string& name) const { return work_.file(name); }
 
  private:
   TempDir work_;
+  NginxListen listen_;
   std::string root_;
   uint16_t port_ = 0;
   int pid_ = -1;
@@ -30,5 +42,7 @@ class NginxServer {
 
 // A port on 127.0.0.1 that was free a moment ago.
 uint16_t freeLoopbackPort();
-// True once 127.0.0.1:port accepts a connection, false after `timeoutMs`.
-bool waitForPort(uint16_t port, int timeoutMs);
+// True once address:port (numeric, IPv4 or IPv6) accepts a connection, false after `timeoutMs`.
+bool waitForPort(uint16_t port, int timeoutMs, const std::string& address = "127.0.0.1");
+// True when a socket can be bound to the IPv6 loopback address.
+bool ipv6LoopbackAvailable();

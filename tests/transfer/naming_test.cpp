@@ -8,6 +8,35 @@
 #include "transfer/engine_log.h"
 #include "transfer/name_clash.h"
 
+TEST(UrlSplit, HttpsAndBracketedIpv6Hosts) {
+  auto https = splitUrl("HTTPS://h/f");
+  ASSERT_TRUE(https);
+  EXPECT_EQ(https->protocol, kProtocolHttp);
+  EXPECT_TRUE(https->secure);
+  EXPECT_EQ(https->port, 443);
+  EXPECT_FALSE(splitUrl("http://h/f")->secure);
+
+  auto v6 = splitUrl("http://[::1]:8080/x");
+  ASSERT_TRUE(v6);
+  EXPECT_EQ(v6->port, 8080);
+  EXPECT_EQ(v6->hostPart, "[::1]:8080");
+  EXPECT_EQ(splitUrl("https://[2001:db8::7]/x")->port, 443);
+
+  HostAndPort plain = splitHostPort("user:pw@Example.com:81", 80);
+  EXPECT_EQ(plain.name, "Example.com");
+  EXPECT_EQ(plain.port, 81);
+  HostAndPort bracketed = splitHostPort("[fe80::1]", 443);
+  EXPECT_EQ(bracketed.name, "fe80::1");
+  EXPECT_EQ(bracketed.port, 443);
+  EXPECT_EQ(splitHostPort("[::1", 80).name, "::1");  // unclosed: no port read from inside
+
+  EXPECT_TRUE(isIpLiteral("::1"));
+  EXPECT_TRUE(isIpLiteral("10.0.0.1"));
+  EXPECT_FALSE(isIpLiteral("localhost"));
+  // A literal resolves to itself in the resolver's form, so it matches a peer's address.
+  EXPECT_EQ(resolveHostAddresses("0:0::1"), std::vector<std::string>{"::1"});
+}
+
 TEST(UrlSplit, SchemesPortsHostsAndPaths) {
   auto http = splitUrl("HTTP://Example.com/d/f.zip?x=1");
   ASSERT_TRUE(http);
@@ -34,7 +63,7 @@ TEST(UrlSplit, SchemesPortsHostsAndPaths) {
   EXPECT_EQ(splitUrl("rtsp://h/x")->port, 554);
   EXPECT_EQ(splitUrl("http://h:70000/x")->port, 70000 % 65536);
 
-  EXPECT_FALSE(splitUrl("https://h/f"));
+  EXPECT_FALSE(splitUrl("gopher://h/f"));
   EXPECT_FALSE(splitUrl("http://h\r\nX-Injected: 1/f"));
   EXPECT_FALSE(splitUrl("http://h/f\nX"));
   EXPECT_FALSE(splitUrl(std::string_view("http://h/f\0x", 12)));

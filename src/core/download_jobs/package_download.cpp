@@ -93,6 +93,9 @@ std::string failureText(const PackageInfo& package, const TaskOutcome& outcome) 
     case FailureKind::Integrity:
       text += "下载失败: 数据与服务器不符";
       break;
+    case FailureKind::Security:
+      text += "下载失败: 服务器身份无法验证";
+      break;
     case FailureKind::None:
       text += "下载未完成";
       break;

@@ -1,10 +1,6 @@
 // A worker's FTP data connection, passive or active, and the retrieve command.
 #include "ftp/ftp_data.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -22,35 +18,34 @@ constexpr char kDataConnectFailed[] = "数据通道连接失败";
 
 enum class Passive { Ready, Failed, Stopped };
 
-std::string dottedText(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) return {};
-  return text;
-}
-
-// The local (own side) or peer address of a connected IPv4 socket; empty when unknown.
-std::string socketAddress(int fd, bool peer) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  auto* raw = reinterpret_cast<sockaddr*>(&address);
-  int result = peer ? ::getpeername(fd, raw, &length) : ::getsockname(fd, raw, &length);
-  if (result != 0 || address.sin_family != AF_INET) return {};
-  return dottedText(address);
+// The port a passive reply offers: "PASV" over IPv4, "EPSV" over IPv6 (where "PASV" cannot
+// name an address).
+std::optional<uint16_t> askPassivePort(FtpControl& control) {
+  bool extended = isIpv6Socket(control.worker.controlSocket.get());
+  const char* command = extended ? "EPSV" : "PASV";
+  control.log(kLogSent, command);
+  FtpReply reply;
+  int32_t code = ftpCommand(control, command, reply);
+  if (extended) {
+    if (code == 229) return parseExtendedPassiveReply(reply.text);
+  } else if (code == 227) {
+    if (std::optional<PassiveAddress> offered = parsePassiveReply(reply.text)) {
+      return offered->port;
+    }
+  }
+  return std::nullopt;
 }
 
 Passive openPassive(FtpControl& control, const FtpDataPlan& plan) {
   Worker& worker = control.worker;
-  control.log(kLogSent, "PASV");
-  FtpReply reply;
-  std::optional<PassiveAddress> offered;
-  if (ftpCommand(control, "PASV", reply) == 227) offered = parsePassiveReply(reply.text);
+  std::optional<uint16_t> offered = askPassivePort(control);
   if (!offered) {
     control.log(kLogError, "设置数据通道错误");
     return Passive::Failed;
   }
   // Only the port of the reply is used: the data connection goes to the server the control
   // connection talks to.
-  int32_t code = connectWithTimeout(worker.dataSocket, plan.serverAddress, offered->port,
+  int32_t code = connectWithTimeout(worker.dataSocket, plan.serverAddress, *offered,
                                     worker.task.connectTimeout, worker);
   if (code == 0) return Passive::Ready;
   if (code == kErrorStopped || worker.stopRequested()) return Passive::Stopped;
@@ -62,7 +57,7 @@ int32_t openActive(FtpControl& control) {
   Worker& worker = control.worker;
   UniqueFd& listener = worker.state<FtpWorkerState>().listener;
   // The address the server sees this side at is the control connection's local address.
-  std::string local = socketAddress(worker.controlSocket.get(), false);
+  std::string local = socketAddressText(worker.controlSocket.get(), false);
   uint16_t port = 0;
   if (!local.empty() && listenOnAddress(listener, local, 0) == 0) port = localPort(listener.get());
   if (port == 0) {
@@ -70,9 +65,14 @@ int32_t openActive(FtpControl& control) {
     control.fail(FailureKind::Network, "设置主动模式失败");
     return kOpenTransient;
   }
-  std::string command = "PORT " + local;
-  std::replace(command.begin(), command.end(), '.', ',');
-  command += formatText(",%d,%d", port / 256, port % 256);
+  std::string command;
+  if (isIpv6Literal(local)) {
+    command = formatText("EPRT |2|%s|%d|", local.c_str(), port);
+  } else {
+    command = "PORT " + local;
+    std::replace(command.begin(), command.end(), '.', ',');
+    command += formatText(",%d,%d", port / 256, port % 256);
+  }
   control.log(kLogSent, command);
   FtpReply reply;
   int32_t code = ftpCommand(control, command, reply);
@@ -100,7 +100,7 @@ int32_t acceptFromServer(Worker& worker, const std::string& serverAddress) {
     int32_t code =
         acceptWithTimeout(listener.get(), accepted, static_cast<int32_t>(left.count()), worker);
     if (code != 0) return code;
-    if (socketAddress(accepted.get(), true) == serverAddress) {
+    if (socketAddressText(accepted.get(), true) == serverAddress) {
       worker.dataSocket = std::move(accepted);
       listener.reset();
       return 0;

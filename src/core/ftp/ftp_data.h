@@ -1,6 +1,7 @@
 #pragma once
-// A worker's FTP data connection: the transfer type, passive ("PASV") or active ("PORT")
-// mode, and the retrieve ("RETR") that starts the data flowing into worker.dataSocket.
+// A worker's FTP data connection: the transfer type, passive ("PASV", over IPv6 "EPSV") or
+// active ("PORT", over IPv6 "EPRT") mode, and the retrieve ("RETR") that starts the data flowing
+// into worker.dataSocket.
 //
 // Whatever host a passive reply names, the data connection goes to the address of the
 // control connection's server (only the reply's port is used), and in active mode only a
@@ -24,7 +25,7 @@ struct FtpWorkerState : ProtocolWorkerState {
 
 struct FtpDataPlan {
   int32_t transferType = 0;        // kFtpTypeBinary or kFtpTypeText
-  std::string serverAddress;       // dotted address of the control connection's server
+  std::string serverAddress;       // numeric address of the control connection's server
   std::string pathArgument;        // the "RETR" argument
   std::atomic<int32_t>* dataMode;  // the task's mode; set to active for good when passive fails
 };

@@ -71,7 +71,7 @@ bool FtpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
   bool known = numbers[0] > 0 && numbers[0] <= 0xFFFF &&
                (numbers[1] == kFtpTypeBinary || numbers[1] == kFtpTypeText) &&
                (numbers[2] == kFtpPassiveMode || numbers[2] == kFtpActiveMode) && numbers[4] >= 0 &&
-               (texts[3]->empty() || isDottedIpv4(*texts[3]));
+               (texts[3]->empty() || isIpLiteral(*texts[3]));
   // The texts go into commands: the same checks as for a new task.
   std::string_view unsafe("\r\n\0", 3);
   bool safe = texts[1]->size() < kFtpCredentialBuffer && texts[2]->size() <= kFtpPathLimit &&

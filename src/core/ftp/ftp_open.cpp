@@ -1,6 +1,7 @@
 // The open sequences of the FTP layer: the first connection of a task and the connection of
 // every further segment.
 #include <string>
+#include <vector>
 
 #include "ftp/ftp_layer.h"
 #include "ftp/ftp_login.h"
@@ -18,21 +19,30 @@ bool namesRestart(const std::string& text) {
 
 }  // namespace
 
+// The first connection resolves the host and tries its addresses (IPv4 and IPv6) in order
+// until one accepts; the address reached is the one every later connection uses.
 int32_t FtpLayer::openControl(FtpControl& control, const FtpSettings& settings, bool resolve) {
-  std::string address = serverAddress();
-  if (resolve || address.empty()) {
-    address = settings.host;
-    if (!isDottedIpv4(address)) {
-      control.log(kLogProgress, formatText("正在解析域名 [%s]", settings.host.c_str()));
-      if (!resolveHostName(settings.host, address)) {
-        control.fail(FailureKind::Network, formatText("解析域名 [%s]出错", settings.host.c_str()));
-        return kOpenPermanent;
-      }
-    }
-    std::lock_guard lock(mutex_);
-    serverAddress_ = address;
+  std::string known = serverAddress();
+  if (!resolve && !known.empty()) return openFtpControl(control, settings, known);
+  if (!isIpLiteral(settings.host)) {
+    control.log(kLogProgress, formatText("正在解析域名 [%s]", settings.host.c_str()));
   }
-  return openFtpControl(control, settings, address);
+  std::vector<std::string> addresses = resolveHostAddresses(settings.host);
+  if (addresses.empty()) {
+    control.fail(FailureKind::Network, formatText("解析域名 [%s]出错", settings.host.c_str()));
+    return kOpenPermanent;
+  }
+  int32_t result = kOpenTransient;
+  for (const std::string& address : addresses) {
+    {
+      std::lock_guard lock(mutex_);
+      serverAddress_ = address;
+    }
+    result = openFtpControl(control, settings, address);
+    // Only a connection that could not be made moves on to the next address.
+    if (result != kOpenTransient || control.worker.controlSocket) break;
+  }
+  return result;
 }
 
 int32_t FtpLayer::probeRestart(FtpControl& control, bool& supported) {

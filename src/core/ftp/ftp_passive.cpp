@@ -51,3 +51,22 @@ std::optional<PassiveAddress> parsePassiveReply(std::string_view reply) {
   if (result.port == 0) return std::nullopt;
   return result;
 }
+
+std::optional<uint16_t> parseExtendedPassiveReply(std::string_view reply) {
+  if (reply.size() >= kFtpPassiveReplyLimit) return std::nullopt;
+  size_t open = reply.find('(');
+  if (open == std::string_view::npos || open + 4 > reply.size()) return std::nullopt;
+  std::string_view inside = reply.substr(open + 1);
+  char delimiter = inside[0];
+  if (delimiter < 33 || delimiter > 126 || (delimiter >= '0' && delimiter <= '9')) {
+    return std::nullopt;
+  }
+  if (inside[1] != delimiter || inside[2] != delimiter) return std::nullopt;
+  inside.remove_prefix(3);
+  size_t end = inside.find(delimiter);
+  if (end == std::string_view::npos || end == 0 || end > 5) return std::nullopt;
+  if (end + 1 >= inside.size() || inside[end + 1] != ')') return std::nullopt;
+  std::optional<int64_t> port = parseDecimal(inside.substr(0, end));
+  if (!port || *port < 1 || *port > 65535) return std::nullopt;
+  return static_cast<uint16_t>(*port);
+}

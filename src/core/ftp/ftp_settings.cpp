@@ -34,15 +34,12 @@ HostPart splitHostPart(std::string_view hostPart) {
   HostPart out;
   size_t at = hostPart.rfind('@');
   std::string_view host = at == std::string_view::npos ? hostPart : hostPart.substr(at + 1);
-  size_t portColon = host.find(':');
-  out.host = std::string(host.substr(0, portColon));
+  // An IPv6 address comes in brackets: "[::1]:2121".
+  HostAndPort where = splitHostPort(host, kFtpDefaultPort);
+  out.host = std::move(where.name);
   if (at == std::string_view::npos) return out;
   // A password may hold "@" and ":", so the port is read after the last "@".
-  out.port = kFtpDefaultPort;
-  if (portColon != std::string_view::npos) {
-    std::optional<uint32_t> port = leadingDecimalModulo(host.substr(portColon + 1), 65536);
-    if (port) out.port = static_cast<uint16_t>(*port);
-  }
+  out.port = where.port;
   size_t colon = hostPart.find(':');
   if (colon == std::string_view::npos || colon > at) return out;
   std::string_view user = hostPart.substr(0, colon);

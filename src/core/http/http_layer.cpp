@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "http/http_request.h"
 #include "net/socket_io.h"
@@ -29,78 +30,163 @@ std::string spacesEncoded(std::string_view text) {
   return out;
 }
 
-// Where to connect: a dotted address and a port.
+// Where to connect: the addresses to try in order, and a port.
 struct Target {
-  std::string address;
+  std::vector<std::string> addresses;
   uint16_t port = 0;
 };
 
-// The port written after the colon at `colon`: its digits modulo 65536, 0 without digits.
-uint16_t portAfter(std::string_view hostText, size_t colon) {
-  return static_cast<uint16_t>(leadingDecimalModulo(hostText.substr(colon + 1), 65536).value_or(0));
+// The server a URL names: its host (no brackets, no credentials) and port.
+HostAndPort originOf(const HttpSettings& settings) {
+  return splitHostPort(settings.hostText, settings.secure ? 443 : 80);
+}
+
+// The host of a proxy text "host", "host:port" or "[v6]:port" and its port (80 when absent).
+HostAndPort proxyOf(const std::string& proxy) {
+  return splitHostPort(proxy, 80);
+}
+
+// "host:port" as a CONNECT request names it, an IPv6 address in brackets.
+std::string authorityText(const HostAndPort& origin) {
+  std::string host = isIpv6Literal(origin.name) ? "[" + origin.name + "]" : origin.name;
+  return host + ":" + std::to_string(origin.port);
 }
 
 // Resolves the proxy or the server of `settings`. False (logged) when the name is unknown.
 bool chooseTarget(Worker& worker, const HttpSettings& settings, Target& target) {
   TransferTask& task = worker.task;
-  std::string name;
-  if (settings.proxy && !settings.proxy->empty()) {
-    const std::string& proxy = *settings.proxy;
-    size_t colon = proxy.rfind(':');
-    name = proxy.substr(0, colon);
-    target.port = 80;
-    if (colon != std::string::npos) target.port = portAfter(proxy, colon);
-    if (isDottedIpv4(name)) {
-      target.address = name;
-      return true;
-    }
-    engineLog(task, &worker, kLogProgress, formatText("正在代理服务器解析域名 [%s]", name.c_str()));
-    if (resolveHostName(name, target.address)) return true;
+  bool viaProxy = settings.proxy && !settings.proxy->empty();
+  HostAndPort where = viaProxy ? proxyOf(*settings.proxy) : originOf(settings);
+  target.port = where.port;
+  if (isIpLiteral(where.name)) {
+    target.addresses = {where.name};
+    return true;
+  }
+  engineLog(task, &worker, kLogProgress,
+            formatText(viaProxy ? "正在代理服务器解析域名 [%s]" : "正在解析域名 [%s]",
+                       where.name.c_str()));
+  target.addresses = resolveHostAddresses(where.name);
+  if (!target.addresses.empty()) return true;
+  if (viaProxy) {
     engineFailure(worker, FailureKind::Network,
-                  formatText("解析代理服务器域名 [%s]出错", proxy.c_str()));
-    return false;
+                  formatText("解析代理服务器域名 [%s]出错", settings.proxy->c_str()));
+  } else {
+    engineFailure(worker, FailureKind::Network,
+                  formatText("解析域名 [%s]出错", where.name.c_str()));
   }
-  target.port = settings.port;
-  if (isDottedIpv4(settings.hostText)) {
-    target.address = settings.hostText;
-    return true;
-  }
-  size_t colon = settings.hostText.find(':');
-  name = settings.hostText.substr(0, colon);
-  if (colon != std::string::npos) target.port = portAfter(settings.hostText, colon);
-  if (isDottedIpv4(name)) {
-    target.address = name;
-    return true;
-  }
-  engineLog(task, &worker, kLogProgress, formatText("正在解析域名 [%s]", name.c_str()));
-  if (resolveHostName(name, target.address)) return true;
-  engineFailure(worker, FailureKind::Network, formatText("解析域名 [%s]出错", name.c_str()));
   return false;
 }
 
-// Connects worker.dataSocket; kOpenReady or kOpenTransient (logged unless stopped).
-int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool segment) {
+// Connects worker.dataSocket to the first of the target's addresses that answers; the one
+// reached is left in `reached`. kOpenReady or kOpenTransient (logged unless stopped).
+int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool segment,
+                      std::string& reached) {
   TransferTask& task = worker.task;
-  const char* address = target.address.c_str();
-  engineLog(task, &worker, kLogProgress,
-            formatText(viaProxy ? "正在连接代理服务器 [%s:%d]" : "正在连接 [%s:%d]", address,
-                       target.port));
-  int32_t code = connectWithTimeout(worker.dataSocket, target.address, target.port,
-                                    task.connectTimeout, worker);
-  if (code == kErrorStopped || (code != 0 && worker.stopRequested())) return kOpenTransient;
-  if (code == kErrorConnectTimeout) {
-    engineFailure(worker, FailureKind::Network,
-                  formatText("连接 [%s:%d]超时", address, target.port));
+  for (const std::string& candidate : target.addresses) {
+    std::string shown = isIpv6Literal(candidate) ? "[" + candidate + "]" : candidate;
+    const char* address = shown.c_str();
+    engineLog(task, &worker, kLogProgress,
+              formatText(viaProxy ? "正在连接代理服务器 [%s:%d]" : "正在连接 [%s:%d]", address,
+                         target.port));
+    int32_t code =
+        connectWithTimeout(worker.dataSocket, candidate, target.port, task.connectTimeout, worker);
+    if (code == kErrorStopped || (code != 0 && worker.stopRequested())) return kOpenTransient;
+    if (code == kErrorConnectTimeout) {
+      engineFailure(worker, FailureKind::Network,
+                    formatText("连接 [%s:%d]超时", address, target.port));
+      continue;
+    }
+    if (code != 0) {
+      engineFailure(worker, FailureKind::Network,
+                    formatText("连接 [%s:%d]失败", address, target.port));
+      continue;
+    }
+    engineLog(task, &worker, kLogProgress,
+              formatText(segment ? "连接[%s:%d]成功" : "连接 [%s:%d]成功", address, target.port));
+    reached = candidate;
+    return kOpenReady;
+  }
+  return kOpenTransient;
+}
+
+int32_t readResponse(Worker& worker, BodyBuffer& body);
+
+// Asks the proxy on worker.dataSocket for a tunnel to the origin. Only a 2xx answer with
+// nothing after its header opens one.
+int32_t openTunnel(Worker& worker, const HostAndPort& origin) {
+  TransferTask& task = worker.task;
+  std::string authority = authorityText(origin);
+  std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority +
+                        "\r\nUser-Agent: " + kHttpUserAgent + "\r\n\r\n";
+  engineLog(task, &worker, kLogSent, request);
+  int32_t sent = sendWithTimeout(worker.dataSocket.get(), request, task.sendTimeout, worker);
+  if (sent != static_cast<int32_t>(request.size())) {
+    if (!worker.stopRequested()) engineFailure(worker, FailureKind::Network, "发送请求失败");
     return kOpenTransient;
   }
-  if (code != 0) {
-    engineFailure(worker, FailureKind::Network,
-                  formatText("连接 [%s:%d]失败", address, target.port));
-    return kOpenTransient;
+  uint8_t extra[64];
+  BodyBuffer rest{extra, sizeof extra, 0};
+  int32_t result = readResponse(worker, rest);
+  if (result != kOpenReady) return result;
+  int32_t code = worker.state<HttpWorkerState>().response.statusCode;
+  worker.state<HttpWorkerState>().response = HttpResponseInfo{};
+  if (code >= 200 && code < 300 && rest.length == 0) return kOpenReady;
+  engineFailure(worker, FailureKind::ServerReply,
+                formatText("代理服务器拒绝建立隧道, 返回号[%d]", code));
+  return kOpenPermanent;
+}
+
+// TLS over worker.dataSocket for the settings' server (through the proxy's tunnel when one
+// is used). A certificate that is not accepted is a permanent failure that names its reason.
+int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings) {
+  TransferTask& task = worker.task;
+  HostAndPort origin = originOf(settings);
+  if (settings.proxy && !settings.proxy->empty()) {
+    int32_t tunnel = openTunnel(worker, origin);
+    if (tunnel != kOpenReady) return tunnel;
   }
-  engineLog(task, &worker, kLogProgress,
-            formatText(segment ? "连接[%s:%d]成功" : "连接 [%s:%d]成功", address, target.port));
-  return kOpenReady;
+  std::string error;
+  TlsClient* client = layer.tlsClient(error);
+  if (client == nullptr) {
+    engineFailure(worker, FailureKind::Security, "无法建立 TLS 连接: " + error);
+    return kOpenPermanent;
+  }
+  TlsHandshake handshake;
+  std::unique_ptr<TlsStream> stream =
+      client->connect(worker.dataSocket.get(), origin.name, task.connectTimeout, worker, handshake);
+  if (stream) {
+    engineLog(task, &worker, kLogProgress,
+              handshake.resumed ? "TLS 连接已建立 (会话复用)" : "TLS 连接已建立");
+    worker.dataFilter = std::move(stream);
+    return kOpenReady;
+  }
+  switch (handshake.failure) {
+    case TlsFailure::Certificate:
+      engineFailure(worker, FailureKind::Security,
+                    formatText("服务器证书验证失败 [%s]: %s", origin.name.c_str(),
+                               handshake.message.c_str()));
+      return kOpenPermanent;
+    case TlsFailure::Stopped:
+      return kOpenTransient;
+    default:
+      engineFailure(
+          worker, FailureKind::Network,
+          formatText("TLS 握手失败 [%s]: %s", origin.name.c_str(), handshake.message.c_str()));
+      return kOpenTransient;
+  }
+}
+
+// Connects to the target, through the proxy's tunnel and TLS for https. kOpenReady with the
+// address reached in `reached`, else kOpenTransient or kOpenPermanent (logged).
+int32_t openConnection(Worker& worker, HttpLayer& layer, const HttpSettings& settings,
+                       const Target& target, bool segment, std::string& reached) {
+  bool viaProxy = settings.proxy && !settings.proxy->empty();
+  // A stream left from an earlier connection must not outlive the socket it was set on:
+  // the descriptor number is about to be reused.
+  worker.dataFilter.reset();
+  int32_t result = connectTarget(worker, target, viaProxy, segment, reached);
+  if (result != kOpenReady || !settings.secure) return result;
+  return startTls(worker, layer, settings);
 }
 
 int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_view rangeLine) {
@@ -111,7 +197,8 @@ int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_vi
     return kOpenPermanent;
   }
   engineLog(task, &worker, kLogSent, *request);
-  int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker);
+  int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker,
+                                 worker.dataFilter.get());
   if (sent != static_cast<int32_t>(request->size())) {
     if (!worker.stopRequested()) engineFailure(worker, FailureKind::Network, "发送请求失败");
     return kOpenTransient;
@@ -137,7 +224,7 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
     request.maxReceives = 1;
     ReceiveResult result =
         receiveWithTimeout(worker.dataSocket.get(), reinterpret_cast<uint8_t*>(buffer) + held,
-                           request, worker, nullptr);
+                           request, worker, nullptr, worker.dataFilter.get());
     held += result.received;
     if (worker.stopRequested()) return kOpenTransient;
     if (result.code < 0) {
@@ -194,16 +281,24 @@ int32_t fallBackToOneConnection(Worker& worker, const HttpResponseInfo& response
 std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlParts& url) {
   HttpSettings settings;
   if (param.proxy && !param.proxy->empty()) settings.proxy = param.proxy;
+  settings.secure = url.secure;
   settings.hostText = url.hostPart;
   settings.port = url.port;
   std::string whole(withoutFragment(param.url.value_or(std::string())));
-  settings.requestUri = spacesEncoded(settings.proxy ? std::string_view(whole) : url.path);
+  bool wholeUrl = settings.proxy && !settings.secure;
+  settings.requestUri = spacesEncoded(wholeUrl ? std::string_view(whole) : url.path);
   if (param.referer) {
     settings.referer = param.referer;
   } else {
     settings.referer = whole.substr(0, whole.rfind('/'));
   }
-  return std::make_unique<HttpLayer>(std::move(settings));
+  return std::make_unique<HttpLayer>(std::move(settings), param.verifyTls);
+}
+
+TlsClient* HttpLayer::tlsClient(std::string& error) {
+  std::lock_guard lock(tlsMutex_);
+  if (!tls_) tls_ = TlsClient::create(verifyTls_, error);
+  return tls_.get();
 }
 
 HttpSettings HttpLayer::settings() const {
@@ -232,9 +327,10 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     settings.requestUri = spacesEncoded(settings.requestUri);
     Target target;
     if (!chooseTarget(worker, settings, target)) return kOpenTransient;
-    int32_t result = connectTarget(worker, target, settings.proxy.has_value(), false);
+    std::string reached;
+    int32_t result = openConnection(worker, layer, settings, target, false, reached);
     if (result != kOpenReady) return result;
-    layer.setServer(settings.requestUri, target.address, target.port);
+    layer.setServer(settings.requestUri, reached, target.port);
     if ((result = sendRequest(worker, settings, {})) != kOpenReady) return result;
     if ((result = readResponse(worker, body)) != kOpenReady) return result;
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
@@ -267,10 +363,18 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
       engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
       return kOpenPermanent;
     }
-    if (layer.redirect(response) != RedirectResult::Followed) {
+    RedirectResult redirect = layer.redirect(response);
+    if (redirect == RedirectResult::Downgrade) {
+      engineFailure(
+          worker, FailureKind::Security,
+          formatText("拒绝从 https 重定向到不加密的 http [%s]", response.location->c_str()));
+      return kOpenPermanent;
+    }
+    if (redirect != RedirectResult::Followed) {
       engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
       return kOpenPermanent;
     }
+    worker.dataFilter.reset();
     worker.dataSocket.reset();
     worker.state<HttpWorkerState>().response = HttpResponseInfo{};
     body.length = 0;
@@ -279,9 +383,11 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
 
 int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   TransferTask& task = worker.task;
-  HttpSettings settings = static_cast<HttpLayer&>(*task.protocol).settings();
-  Target target{settings.serverAddress, settings.port};
-  int32_t result = connectTarget(worker, target, false, true);
+  HttpLayer& layer = static_cast<HttpLayer&>(*task.protocol);
+  HttpSettings settings = layer.settings();
+  Target target{{settings.serverAddress}, settings.port};
+  std::string reached;
+  int32_t result = openConnection(worker, layer, settings, target, true, reached);
   if (result != kOpenReady) return result;
   int64_t position = worker.position();
   std::string range = formatText("Range: bytes=%lld-\r\n", static_cast<long long>(position));
@@ -318,6 +424,7 @@ void HttpLayer::saveSnapshot(ProtocolSnapshot& out) const {
                settings_.serverAddress};
   out.integers.fill(0);
   out.integers[0] = settings_.port;
+  out.integers[1] = settings_.secure ? 1 : 0;
 }
 
 bool HttpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
@@ -331,5 +438,6 @@ bool HttpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
   settings_.extraHeader = in.texts[5];
   settings_.serverAddress = *in.texts[6];
   settings_.port = static_cast<uint16_t>(in.integers[0]);
+  settings_.secure = in.integers[1] == 1;
   return true;
 }

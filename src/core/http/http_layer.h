@@ -7,12 +7,14 @@
 #include "http/http_redirect.h"
 #include "http/http_response.h"
 #include "http/http_settings.h"
+#include "tls/tls_client.h"
 #include "transfer/protocol.h"
 
 // The layer for an http:// task; null when the URL's request-URI is too long.
 std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlParts& url);
 
-// The first connection of a fresh task: resolve, connect (directly or through the proxy),
+// The first connection of a fresh task: resolve, connect to the first address that answers
+// (directly or through the proxy; for https through the proxy's CONNECT tunnel, then TLS),
 // send the GET, read and parse the header, follow up to tuning.maxRedirects redirects. On
 // kOpenReady the total size is set, the segments are laid out and the body bytes that came
 // with the header are in body. kOpenPermanent / kOpenTransient otherwise (logged).
@@ -28,7 +30,8 @@ struct HttpWorkerState : ProtocolWorkerState {
 
 class HttpLayer final : public ProtocolLayer {
  public:
-  explicit HttpLayer(HttpSettings settings) : settings_(std::move(settings)) {}
+  HttpLayer(HttpSettings settings, bool verifyTls)
+      : settings_(std::move(settings)), verifyTls_(verifyTls) {}
 
   int32_t openFirst(Worker& worker, BodyBuffer& body) override {
     return httpOpenFirst(worker, body);
@@ -45,8 +48,14 @@ class HttpLayer final : public ProtocolLayer {
   void setServer(const std::string& requestUri, const std::string& address, uint16_t port);
   // Follows a redirect response; the settings change only when it is followed.
   RedirectResult redirect(const HttpResponseInfo& response);
+  // The task's TLS client, made on first use and shared by its workers (they resume the
+  // session of the first handshake). Null when it cannot be made (error says why).
+  TlsClient* tlsClient(std::string& error);
 
  private:
   mutable std::mutex mutex_;  // settings_ change only on the first connection
   HttpSettings settings_;
+  const bool verifyTls_;
+  std::mutex tlsMutex_;
+  std::unique_ptr<TlsClient> tls_;
 };

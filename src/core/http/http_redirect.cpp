@@ -64,18 +64,24 @@ RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& r
     next.cookieHost = hostName(settings.hostText);
   }
 
+  // A plain http request through a proxy names the whole URL; https goes through a tunnel
+  // and names the path only.
+  bool wholeUrl = viaProxy && !settings.secure;
   if (auto parts = splitUrl(location); parts && parts->protocol == kProtocolHttp) {
+    if (settings.secure && !parts->secure) return RedirectResult::Downgrade;
+    next.secure = parts->secure;
     next.hostText = parts->hostPart;
     next.port = parts->port;
-    next.requestUri = viaProxy ? location : parts->path;
+    next.requestUri = viaProxy && !next.secure ? location : parts->path;
     next.referer = upToLastSlash(location);
   } else if (location.find("://") != std::string::npos || location.empty()) {
     return RedirectResult::Refused;  // ftp:// and every other scheme, or no target at all
   } else {
+    std::string scheme = settings.secure ? "https://" : "http://";
     std::string path =
-        resolvePath(viaProxy ? pathOfUrl(settings.requestUri) : settings.requestUri, location);
-    next.requestUri = viaProxy ? "http://" + next.hostText + path : path;
-    next.referer = upToLastSlash("http://" + next.hostText + "/" + location);
+        resolvePath(wholeUrl ? pathOfUrl(settings.requestUri) : settings.requestUri, location);
+    next.requestUri = wholeUrl ? scheme + next.hostText + path : path;
+    next.referer = upToLastSlash(scheme + next.hostText + "/" + location);
   }
   if (next.requestUri.size() > 1023) return RedirectResult::Refused;
   // A cookie is the business of the host that set it alone.

@@ -1,6 +1,6 @@
 #pragma once
-// Following a 301 or 302 response: the next request's host, port, request-URI, referer
-// and cookie line.
+// Following a 301 or 302 response: the next request's scheme, host, port, request-URI,
+// referer and cookie line. http may lead to https; https never leads back to http.
 #include <cstddef>
 
 #include "http/http_response.h"
@@ -13,6 +13,7 @@ enum class RedirectResult {
   Followed,    // settings now name the new target
   NoLocation,  // the response had no Location
   Refused,     // too long a cookie, an ftp:// location, or an unusable location
+  Downgrade,   // an https URL redirected to plain http: the bytes would lose their protection
 };
 
 // Updates `settings` for the response's location. On anything but Followed the settings

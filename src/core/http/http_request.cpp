@@ -45,7 +45,8 @@ std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields) {
 
 HttpRequestFields requestFieldsFor(const HttpSettings& settings, std::string_view rangeLine) {
   HttpRequestFields fields;
-  fields.proxy = &settings.proxy;
+  // Through a CONNECT tunnel the request goes to the server itself, in the direct form.
+  fields.proxy = settings.secure ? nullptr : &settings.proxy;
   fields.requestUri = settings.requestUri;
   fields.hostText = settings.hostText;
   fields.referer = &settings.referer;

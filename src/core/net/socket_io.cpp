@@ -72,11 +72,39 @@ int pollStep(int fd, short events, int limitMs) {
   return 1;
 }
 
-bool makeAddress(const std::string& dotted, uint16_t port, sockaddr_in& address) {
-  address = sockaddr_in{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  return ::inet_pton(AF_INET, dotted.c_str(), &address.sin_addr) == 1;
+// A socket address for a numeric IPv4 or IPv6 address; false when `text` is neither.
+bool makeAddress(const std::string& text, uint16_t port, sockaddr_storage& storage,
+                 socklen_t& length) {
+  storage = sockaddr_storage{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    length = sizeof(sockaddr_in);
+    return true;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    length = sizeof(sockaddr_in6);
+    return true;
+  }
+  return false;
+}
+
+std::string numericText(const sockaddr* address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* raw = nullptr;
+  if (address->sa_family == AF_INET) {
+    raw = &reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
+  } else if (address->sa_family == AF_INET6) {
+    raw = &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+  } else {
+    return {};
+  }
+  if (::inet_ntop(address->sa_family, raw, text, sizeof text) == nullptr) return {};
+  return text;
 }
 
 }  // namespace
@@ -149,31 +177,79 @@ bool isDottedIpv4(std::string_view text) {
   }
 }
 
-bool resolveHostName(const std::string& name, std::string& dottedAddress) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (name.empty() || ::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return false;
-  char text[INET_ADDRSTRLEN] = {};
-  bool ok = found != nullptr &&
-            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
-                        sizeof text) != nullptr;
-  ::freeaddrinfo(found);
-  if (ok) dottedAddress = text;
-  return ok;
+bool isIpv6Literal(std::string_view text) {
+  in6_addr address{};
+  return ::inet_pton(AF_INET6, std::string(text).c_str(), &address) == 1;
 }
 
-int32_t connectWithTimeout(UniqueFd& socket, const std::string& dottedAddress, uint16_t port,
-                           int32_t timeoutMs, const StopCondition& stop) {
-  socket.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!socket) return mapSocketError(errno);
-  sockaddr_in address;
-  if (!makeAddress(dottedAddress, port, address)) {
-    socket.reset();
-    return mapSocketError(EINVAL);
+bool isIpLiteral(std::string_view text) {
+  return isDottedIpv4(text) || isIpv6Literal(text);
+}
+
+std::vector<std::string> resolveHostAddresses(const std::string& name) {
+  std::vector<std::string> addresses;
+  if (name.empty()) return addresses;
+  if (isIpLiteral(name)) {
+    // The resolver's form, so that it compares equal to a socket's peer address.
+    sockaddr_storage address;
+    socklen_t length = 0;
+    std::string canonical;
+    if (makeAddress(name, 0, address, length)) {
+      canonical = numericText(reinterpret_cast<sockaddr*>(&address));
+    }
+    return {canonical.empty() ? name : canonical};
   }
-  if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    std::string text = numericText(entry->ai_addr);
+    if (!text.empty() && std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
+      addresses.push_back(std::move(text));
+    }
+  }
+  ::freeaddrinfo(found);
+  return addresses;
+}
+
+bool resolveHostName(const std::string& name, std::string& address) {
+  std::vector<std::string> addresses = resolveHostAddresses(name);
+  if (addresses.empty()) return false;
+  address = addresses.front();
+  return true;
+}
+
+std::string socketAddressText(int fd, bool peer) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  int result = peer ? ::getpeername(fd, raw, &length) : ::getsockname(fd, raw, &length);
+  if (result != 0) return {};
+  return numericText(raw);
+}
+
+bool isIpv6Socket(int fd) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  return ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+         address.ss_family == AF_INET6;
+}
+
+int pollSocket(int fd, bool forWrite, int limitMs) {
+  return pollStep(fd, forWrite ? POLLOUT : POLLIN, limitMs);
+}
+
+int32_t connectWithTimeout(UniqueFd& socket, const std::string& textAddress, uint16_t port,
+                           int32_t timeoutMs, const StopCondition& stop) {
+  socket.reset();
+  sockaddr_storage address;
+  socklen_t length = 0;
+  if (!makeAddress(textAddress, port, address, length)) return mapSocketError(EINVAL);
+  socket.reset(::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!socket) return mapSocketError(errno);
+  if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), length) == 0) {
     return 0;
   }
   if (errno != EINPROGRESS && errno != EAGAIN && errno != EINTR) {
@@ -205,30 +281,79 @@ int32_t connectWithTimeout(UniqueFd& socket, const std::string& dottedAddress, u
   }
 }
 
-int32_t sendWithTimeout(int fd, std::string_view data, int32_t timeoutMs,
-                        const StopCondition& stop) {
+int32_t sendWithTimeout(int fd, std::string_view data, int32_t timeoutMs, const StopCondition& stop,
+                        StreamFilter* filter) {
   bool unlimited = timeoutMs == 0;
   auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
+    short waitFor = POLLOUT;
+    if (filter != nullptr) {
+      size_t count = 0;
+      FilterIo io = filter->write(reinterpret_cast<const uint8_t*>(data.data()) + sent,
+                                  data.size() - sent, count);
+      if (io == FilterIo::Done) {
+        sent += count;
+        continue;
+      }
+      if (io == FilterIo::Closed || io == FilterIo::Failed) return kErrorSendFailed;
+      if (io == FilterIo::WantRead) waitFor = POLLIN;
+    } else {
+      ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return mapSocketError(errno);
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return mapSocketError(errno);
     if (timeoutMs < 0) return kErrorNotReady;
     if (stop.stopRequested()) return kErrorStopped;
     int left = unlimited ? kStopPollMs : millisecondsLeft(deadline);
     if (left == 0) return kErrorWaitTimeout;
-    if (pollStep(fd, POLLOUT, left) < 0) return kErrorWaitFailed;
+    if (pollStep(fd, waitFor, left) < 0) return kErrorWaitFailed;
   }
   return static_cast<int32_t>(sent);
 }
 
+namespace {
+
+constexpr ssize_t kWouldBlock = -1000000;
+
+// One receive: > 0 bytes, 0 closed, kWouldBlock (waitFor says for what), or an error code.
+ssize_t receiveOnce(int fd, uint8_t* data, size_t size, StreamFilter* filter, short& waitFor) {
+  waitFor = POLLIN;
+  if (filter == nullptr) {
+    while (true) {
+      ssize_t n = ::recv(fd, data, size, MSG_DONTWAIT);
+      if (n >= 0) return n;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return kWouldBlock;
+      return mapSocketError(errno);
+    }
+  }
+  size_t count = 0;
+  switch (filter->read(data, size, count)) {
+    case FilterIo::Done:
+      return static_cast<ssize_t>(count);
+    case FilterIo::Closed:
+      return 0;
+    case FilterIo::WantWrite:
+      waitFor = POLLOUT;
+      return kWouldBlock;
+    case FilterIo::WantRead:
+      return kWouldBlock;
+    case FilterIo::Failed:
+      break;
+  }
+  return kErrorReceiveFailed;
+}
+
+}  // namespace
+
 ReceiveResult receiveWithTimeout(int fd, uint8_t* buffer, const ReceiveRequest& request,
-                                 const StopCondition& stop, ReceiveCounter* counter) {
+                                 const StopCondition& stop, ReceiveCounter* counter,
+                                 StreamFilter* filter) {
   ReceiveResult result;
   size_t single = request.largestSingle == 0 ? request.wanted : request.largestSingle;
   int32_t receives = 0;
@@ -236,7 +361,8 @@ ReceiveResult receiveWithTimeout(int fd, uint8_t* buffer, const ReceiveRequest& 
   while (result.received < request.wanted) {
     if (stop.stopRequested()) break;
     size_t ask = std::min(single, request.wanted - result.received);
-    ssize_t n = ::recv(fd, buffer + result.received, ask, MSG_DONTWAIT);
+    short waitFor = POLLIN;
+    ssize_t n = receiveOnce(fd, buffer + result.received, ask, filter, waitFor);
     if (n > 0) {
       result.received += static_cast<size_t>(n);
       if (counter != nullptr) counter->countReceived(static_cast<size_t>(n));
@@ -250,9 +376,8 @@ ReceiveResult receiveWithTimeout(int fd, uint8_t* buffer, const ReceiveRequest& 
       result.code = kErrorPeerClosed;
       return result;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
-      result.code = mapSocketError(errno);
+    if (n != kWouldBlock) {
+      result.code = static_cast<int32_t>(n);
       return result;
     }
     int left = request.idleTimeoutMs > 0 ? millisecondsLeft(idleDeadline) : kStopPollMs;
@@ -260,7 +385,7 @@ ReceiveResult receiveWithTimeout(int fd, uint8_t* buffer, const ReceiveRequest& 
       result.code = kErrorReceiveTimeout;
       return result;
     }
-    if (pollStep(fd, POLLIN, left) < 0) {
+    if (pollStep(fd, waitFor, left) < 0) {
       result.code = kErrorWaitFailed;
       return result;
     }
@@ -269,12 +394,14 @@ ReceiveResult receiveWithTimeout(int fd, uint8_t* buffer, const ReceiveRequest& 
   return result;
 }
 
-int32_t listenOnAddress(UniqueFd& socket, const std::string& dottedAddress, uint16_t port) {
-  socket.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+int32_t listenOnAddress(UniqueFd& socket, const std::string& textAddress, uint16_t port) {
+  socket.reset();
+  sockaddr_storage address;
+  socklen_t length = 0;
+  if (!makeAddress(textAddress, port, address, length)) return mapSocketError(EINVAL);
+  socket.reset(::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!socket) return mapSocketError(errno);
-  sockaddr_in address;
-  if (!makeAddress(dottedAddress, port, address) ||
-      ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(socket.get(), 1) != 0) {
     int32_t code = mapSocketError(errno);
     socket.reset();
@@ -284,10 +411,13 @@ int32_t listenOnAddress(UniqueFd& socket, const std::string& dottedAddress, uint
 }
 
 uint16_t localPort(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-  return ntohs(address.sin_port);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  }
+  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 int32_t acceptWithTimeout(int listenFd, UniqueFd& accepted, int32_t timeoutMs,

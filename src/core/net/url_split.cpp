@@ -11,12 +11,13 @@ struct Scheme {
   std::string_view prefix;
   int32_t protocol;
   uint16_t defaultPort;
+  bool secure = false;
 };
 
 constexpr Scheme kSchemes[] = {
-    {"http://", kProtocolHttp, 80},  {"ftp://", kProtocolFtp, 21},
-    {"mmst://", kProtocolMms, 1755}, {"mms://", kProtocolMms, 1755},
-    {"rtsp://", kProtocolRtsp, 554},
+    {"http://", kProtocolHttp, 80}, {"https://", kProtocolHttp, 443, true},
+    {"ftp://", kProtocolFtp, 21},   {"mmst://", kProtocolMms, 1755},
+    {"mms://", kProtocolMms, 1755}, {"rtsp://", kProtocolRtsp, 554},
 };
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -48,20 +49,40 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
     if (slash == std::string_view::npos) return std::nullopt;
     UrlParts parts;
     parts.protocol = scheme.protocol;
-    parts.port = scheme.defaultPort;
+    parts.secure = scheme.secure;
     parts.hostPart = std::string(rest.substr(0, slash));
     parts.path = std::string(withoutFragment(rest.substr(slash)));
-    std::string_view host = parts.hostPart;
-    size_t at = host.find('@');
-    size_t colon = at == std::string_view::npos ? host.find(':') : host.find(':', at + 1);
-    if (colon != std::string_view::npos) {
-      if (auto port = leadingDecimalModulo(host.substr(colon + 1), 65536)) {
-        parts.port = static_cast<uint16_t>(*port);
-      }
-    }
+    parts.port = splitHostPort(parts.hostPart, scheme.defaultPort).port;
     return parts;
   }
   return std::nullopt;
+}
+
+HostAndPort splitHostPort(std::string_view host, uint16_t defaultPort) {
+  size_t at = host.find('@');
+  if (at != std::string_view::npos) host.remove_prefix(at + 1);
+  HostAndPort result;
+  result.port = defaultPort;
+  std::string_view afterName;
+  if (!host.empty() && host.front() == '[') {
+    size_t close = host.find(']');
+    if (close == std::string_view::npos) {
+      result.name = std::string(host.substr(1));
+      return result;
+    }
+    result.name = std::string(host.substr(1, close - 1));
+    afterName = host.substr(close + 1);
+  } else {
+    size_t colon = host.find(':');
+    result.name = std::string(host.substr(0, colon));
+    if (colon != std::string_view::npos) afterName = host.substr(colon);
+  }
+  if (!afterName.empty() && afterName.front() == ':') {
+    if (auto port = leadingDecimalModulo(afterName.substr(1), 65536)) {
+      result.port = static_cast<uint16_t>(*port);
+    }
+  }
+  return result;
 }
 
 std::string_view withoutFragment(std::string_view url) {

@@ -11,6 +11,7 @@ enum class FailureKind {
   Network,      // name resolution, connect, send or receive failed, or timed out
   LocalFile,    // the local file could not be created, written or named
   Integrity,    // the server's bytes do not match what was asked (range, size)
+  Security,     // the server's TLS certificate was not accepted, or https led to plain http
 };
 
 struct TaskOutcome {

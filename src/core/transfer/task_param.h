@@ -50,4 +50,5 @@ struct TaskParam {
   std::optional<std::string> binaryExtensions = std::string(kDefaultBinaryExtensions);
   std::optional<std::string> proxy;    // host or host:port; absent or empty = direct
   std::optional<std::string> referer;  // absent = derived from the URL
+  bool verifyTls = true;  // https: check the server's certificate and name (false: --insecure)
 };

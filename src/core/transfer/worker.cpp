@@ -256,8 +256,8 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   request.wanted = std::min({kTransferBufferSize - buffered, static_cast<size_t>(left), readSize});
   request.largestSingle = std::min(kTransferBufferSize, readSize);
   request.idleTimeoutMs = task.receiveTimeout;
-  ReceiveResult got =
-      receiveWithTimeout(dataSocket.get(), buffer_.get() + buffered, request, *this, this);
+  ReceiveResult got = receiveWithTimeout(dataSocket.get(), buffer_.get() + buffered, request, *this,
+                                         this, dataFilter.get());
   if (got.received > 0) {
     task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(got.received), 0);
     buffered += got.received;
@@ -332,6 +332,7 @@ bool Worker::sleepUnlessStopped(int64_t milliseconds) {
 void Worker::closeConnections() {
   task.segments.leaveStream(this);
   task.protocol->closeConnections(*this);
+  dataFilter.reset();
   dataSocket.reset();
   controlSocket.reset();
 }

@@ -9,8 +9,9 @@
 // requestStop() clears the run flag and the worker ends within a bounded time (every wait
 // in it watches stopRequested()).
 //
-// What a protocol layer may use, on the worker's own thread: task, dataSocket,
-// controlSocket, protocolState, position(), segmentEnd(), and the worker as the
+// What a protocol layer may use, on the worker's own thread: task, dataSocket, dataFilter
+// (a TLS stream above dataSocket: the worker reads through it when set), controlSocket,
+// protocolState, position(), segmentEnd(), and the worker as the
 // StopCondition and ReceiveCounter of the socket primitives.
 #include <atomic>
 #include <cstdint>
@@ -67,6 +68,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
 
   TransferTask& task;
   UniqueFd dataSocket;
+  std::unique_ptr<StreamFilter> dataFilter;  // closed before dataSocket
   UniqueFd controlSocket;
   std::unique_ptr<ProtocolWorkerState> protocolState;
 

@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "tls/trust_store.h"
+
 namespace {
 
 struct CurlFree {
@@ -60,6 +62,12 @@ std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeout
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // The same authorities as the transfer engine: libcurl's own bundle path would ignore
+  // SSL_CERT_FILE and SSL_CERT_DIR.
+  TrustLocations trust = trustLocations();
+  if (trust.caFile) curl_easy_setopt(h, CURLOPT_CAINFO, trust.caFile->c_str());
+  if (trust.caDirectory) curl_easy_setopt(h, CURLOPT_CAPATH, trust.caDirectory->c_str());
+  if (trust.caDirectory && !trust.caFile) curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeouts.idleMs + 999) / 1000));
