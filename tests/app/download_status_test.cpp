@@ -64,8 +64,7 @@ class DownloadStatusTest : public QObject {
     fixture.server = std::make_unique<NginxServer>(fixture.site.path());
     publishServerPackage(fixture, fixture.server->url("/packages/server.zip"), md5OfBytes("x"));
     fixture.open();
-    QCOMPARE(downloadServerPackage(fixture),
-             QStringLiteral("三端.zip MD5与远程配置不符"));
+    QCOMPARE(downloadServerPackage(fixture), QStringLiteral("三端.zip MD5与远程配置不符"));
     QCOMPARE(fixture.window->标签1->text(), QStringLiteral("发现新版"));
     QVERIFY(fixture.window->按钮_安装三端->isEnabled());
   }
