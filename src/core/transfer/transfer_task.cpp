@@ -195,12 +195,13 @@ void startOver(Worker& worker, const std::string& reason) {
 }
 
 void saveTaskState(TransferTask& task, bool force) {
-  if (!task.saveState || !task.output.wasOpened() || task.filePlaced.load()) return;
+  if (!task.saveState) return;
+  // Called after every event: the clock alone decides most calls, without a lock.
   uint64_t now = monotonicMilliseconds();
+  if (!force && now - task.lastStateSaveMs < kStateSaveIntervalMs) return;
+  if (!task.output.wasOpened() || task.filePlaced.load()) return;
   int64_t done = task.segments.sumDone();
-  if (!force && (done == task.lastSavedDone || now - task.lastStateSaveMs < kStateSaveIntervalMs)) {
-    return;
-  }
+  if (!force && done == task.lastSavedDone) return;
   task.lastStateSaveMs = now;
   task.lastSavedDone = done;
   if (task.saveState(task) || task.stateSaveFailed) return;
