@@ -1,13 +1,44 @@
 // Any bytes as a snapshot: every query answers a value or -1 without reading outside the
-// array, and a snapshot that decodes encodes back to bytes that give the same answers.
+// array, and a snapshot that decodes encodes back to bytes that give the same answers. The
+// same bytes as a control file: the check accepts only segments that tile the file, and what
+// it accepts encodes and checks again.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "download/control_file.h"
 #include "download/download.h"
 #include "download/snapshot_format.h"
 
+namespace {
+
+void checkAsControlFile(const uint8_t* data, size_t size) {
+  // The URL the corpus files name; any other makes the check refuse them.
+  const std::string url = "http://127.0.0.1/f.bin";
+  ControlFileCheck check = checkControlFile(data, size, url);
+  if (!check.content) {
+    if (check.problem.empty()) __builtin_trap();
+    return;
+  }
+  int64_t reached = 0;
+  for (const Segment& segment : check.content->segments) {
+    if (segment.start != reached || segment.done < 0 || segment.done > segment.length) {
+      __builtin_trap();
+    }
+    reached += segment.length;
+  }
+  if (reached != check.content->totalSize) __builtin_trap();
+  SnapshotContent merged = *check.content;
+  merged.segments = mergedSegments(merged.segments);
+  merged.capacity = 0;
+  std::optional<std::vector<uint8_t>> again = encodeSnapshot(merged);
+  if (again && !checkControlFile(again->data(), again->size(), url).content) __builtin_trap();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  checkAsControlFile(data, size);
   std::vector<uint8_t> bytes(data, data + size);
   int32_t count = Download::querySnapshot(bytes, SnapshotQuery::SegmentCount, 0);
   for (int32_t kind = 0; kind <= 7; ++kind) {

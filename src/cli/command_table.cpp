@@ -16,19 +16,23 @@ constexpr char kCommonOptions[] =
 
 const std::array<CommandSpec, 4> kCommands = {{
     {"fetch",
-     "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] "
+     "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] [--continue] "
      "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--insecure] "
      "[--quiet] [--log]",
      "Fetches one file over http://, https:// or ftp:// into PATH over parallel connections.\n"
-     "The bytes go to PATH.part, which becomes PATH once every byte is written. A PATH ending\n"
-     "in / or naming a folder takes the server's file name. An existing file is refused unless\n"
-     "--overwrite. When complete, the final path is printed on stdout.\n"
+     "The bytes go to PATH.part, which becomes PATH once every byte is written; PATH.part.state\n"
+     "keeps what a stopped download needs to continue. A PATH ending in / or naming a folder\n"
+     "takes the server's file name. An existing file is refused unless --overwrite, an existing\n"
+     "PATH.part unless --continue (or --overwrite, which starts over). When complete, the\n"
+     "final path is printed on stdout.\n"
      "--connections N       parallel connections, 1 to 16 (default 1)\n"
      "--retries N           failures in a row without a byte that a connection retries, 5 s\n"
      "                      apart (default 5); one that received bytes retries at once\n"
      "--timeout SECONDS     limit for connecting and for silence on a connection (default "
      "20)\n"
      "--overwrite           replace an existing PATH once the download is complete\n"
+     "--continue, -c        continue an interrupted download from PATH.part, fetching only\n"
+     "                      the missing bytes (it starts over when the server's file changed)\n"
      "--speed-limit B       bytes per second over the whole transfer (0: none)\n"
      "--proxy HOST[:PORT]   HTTP proxy (port 80 when omitted)\n"
      "--referer TEXT        the Referer header (default: derived from the URL)\n"
@@ -36,8 +40,9 @@ const std::array<CommandSpec, 4> kCommands = {{
      "--quiet, -q           no progress line, no summary, no final path\n"
      "--log                 print the engine's log lines (level, time, text) on stderr\n"
      "On a terminal a progress line shows percent, speed and time left, and a summary line\n"
-     "follows. SIGINT and SIGTERM stop the transfer within a second and remove PATH.part.\n"
-     "Failures name the URL (password masked) and the reason on stderr.\n"
+     "follows. SIGINT and SIGTERM stop the transfer within a second and keep PATH.part for\n"
+     "--continue, as does a network failure. Failures name the URL (password masked) and the\n"
+     "reason on stderr.\n"
      "Exit status: 0 complete; 1 other failure; 2 usage; 3 error reply from the server\n"
      "(404, 550, ...); 4 network (name, refused, timeout, retries exhausted); 5 local file\n"
      "(exists, create, write, disk full); 6 integrity (range or size mismatch); 7 security\n"
@@ -53,7 +58,9 @@ const std::array<CommandSpec, 4> kCommands = {{
      "Downloads the package's archive into DIR under its fixed name (三端.zip, 功能.zip, "
      "反挂.zip,\n"
      "工具.zip), then checks it against the manifest. Exit status 0 when the archive is "
-     "current.\n",
+     "current.\n"
+     "The old archive stays until the new one is complete. An interrupted download (SIGINT,\n"
+     "SIGTERM, a lost connection) keeps ARCHIVE.part and continues on the next run.\n",
      &runDownloadCommand},
     {"install", "PACKAGE --root DIR [--root DIR ...] [--dir DIR]",
      "Extracts the package's archive from DIR into its staging folder and installs its files\n"

@@ -1,5 +1,6 @@
-// downloader-cli fetch: one file through the Download object. The engine writes PATH.part and
-// renames it to PATH once every byte is in; the task's outcome decides the exit status.
+// downloader-cli fetch: one file through the Download object. The engine writes PATH.part (and
+// its state to PATH.part.state) and renames it to PATH once every byte is in; the task's
+// outcome decides the exit status. A stopped download continues with --continue.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,7 @@ struct FetchOptions {
   std::optional<std::string> referer;
   bool overwrite = false;
   bool insecure = false;
+  bool resume = false;  // --continue: go on from PATH.part
   bool quiet = false;
   bool log = false;
 };
@@ -125,6 +127,8 @@ std::optional<FetchOptions> parseOptions(const std::vector<std::string>& argumen
       options.overwrite = true;
     } else if (argument == "--insecure") {
       options.insecure = true;
+    } else if (argument == "--continue" || argument == "-c") {
+      options.resume = true;
     } else if ((count != nullptr || argument == "--proxy" || argument == "--referer") &&
                !hasValue) {
       error = argument + " needs a value";
@@ -276,6 +280,7 @@ class ProgressLine {
 
   void show(const DownloadProgress& now) {
     uint64_t ms = monotonicMilliseconds();
+    if (lastBytes_ < 0) lastBytes_ = now.received;  // a resumed download starts part-way
     if (ms - lastMs_ < kProgressEveryMs) return;
     double seconds = static_cast<double>(ms - lastMs_) / 1000.0;
     double speed = static_cast<double>(std::max<int64_t>(0, now.received - lastBytes_)) / seconds;
@@ -311,7 +316,7 @@ class ProgressLine {
  private:
   uint64_t startMs_;
   uint64_t lastMs_;
-  int64_t lastBytes_ = 0;
+  int64_t lastBytes_ = -1;
   double speed_ = 0;
   bool shown_ = false;
 };
@@ -324,6 +329,21 @@ int reportRefusal(const std::string& path) {
   return kExitLocalFile;
 }
 
+int reportPartialRefusal(const std::string& path) {
+  std::fprintf(stderr,
+               "downloader-cli fetch: %s exists, an interrupted download of %s; it is left as it "
+               "is (--continue resumes it, --overwrite starts over)\n",
+               partialPathOf(path).c_str(), path.c_str());
+  return kExitLocalFile;
+}
+
+// A failure after which the partial file is worth keeping: the bytes in it are the server's,
+// only the way to them broke. Other failures (the server's answer, its data, the local file)
+// leave nothing a later run could use.
+bool worthResuming(const TaskOutcome& outcome) {
+  return outcome.ending == TaskEnding::Stopped || outcome.kind == FailureKind::Network;
+}
+
 }  // namespace
 
 int runFetchCommand(const std::vector<std::string>& arguments) {
@@ -333,8 +353,15 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
   if (options->path.empty()) return commandUsageError("fetch", "PATH is empty");
   std::string shownUrl = masked(options->url, urlPassword(options->url));
   std::string localPath = localPathFor(options->path);
-  if (localPath.back() != '/' && exists(localPath) && !options->overwrite) {
-    return reportRefusal(localPath);
+  if (localPath.back() != '/') {
+    if (exists(localPath) && !options->overwrite) return reportRefusal(localPath);
+    bool partial = exists(partialPathOf(localPath)) || exists(controlPathOf(localPath));
+    if (partial && !options->resume) {
+      if (!options->overwrite) return reportPartialRefusal(localPath);
+      // Starting over: the engine must not continue from the old state.
+      ::unlink(controlPathOf(localPath).c_str());
+      ::unlink(partialPathOf(localPath).c_str());
+    }
   }
 
   FetchState state;
@@ -367,10 +394,18 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
     if (!options->quiet) std::printf("%s\n", state.finalPath.c_str());
     return kExitComplete;
   }
-  // Nothing can resume a partial file yet: it goes.
-  bool removed = state.fileMade && !state.finalPath.empty() && state.finalPath.back() != '/' &&
-                 ::unlink(partialPathOf(state.finalPath).c_str()) == 0;
-  std::string partial = removed ? "; removed " + partialPathOf(state.finalPath) : "";
+  // A stopped or cut-off download keeps its partial file and state for --continue; any other
+  // failure removes them.
+  bool named = state.fileMade && !state.finalPath.empty() && state.finalPath.back() != '/';
+  std::string partial;
+  if (named && worthResuming(outcome) && exists(partialPathOf(state.finalPath))) {
+    partial = "; " + partialPathOf(state.finalPath) + " kept, --continue resumes it";
+  } else if (named) {
+    ::unlink(controlPathOf(state.finalPath).c_str());
+    if (::unlink(partialPathOf(state.finalPath).c_str()) == 0) {
+      partial = "; removed " + partialPathOf(state.finalPath);
+    }
+  }
   if (stoppedBy != 0) {
     std::fprintf(stderr, "downloader-cli fetch: stopped by %s: %lld of %lld bytes written%s\n",
                  stoppedBy == SIGINT ? "SIGINT" : "SIGTERM", static_cast<long long>(state.written),

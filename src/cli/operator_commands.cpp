@@ -1,6 +1,10 @@
 #include "command_table.h"
 #include "commands.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -71,6 +75,21 @@ Options parse(const std::vector<std::string>& args, bool wantsPackage) {
   return options;
 }
 
+// The first SIGINT or SIGTERM during a download; a second one ends the program at once.
+std::atomic<int> caughtSignal{0};
+
+extern "C" void onDownloadStopSignal(int signal) {
+  if (caughtSignal.exchange(signal) != 0) ::_exit(128 + signal);
+}
+
+void installStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = onDownloadStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
 // The state of one command, with a console in place of the window.
 class Session {
  public:
@@ -107,11 +126,22 @@ int download(const Options& options) {
   Globals& g = session.state();
   checkForUpdates(g);
   session.window.echoCheck = false;
+  installStopSignals();
   startPackageDownload(g, package);
+  int stoppedBy = 0;
   if (session.window.messages.empty()) {
-    // The download ends with an update check of its own; its marks are the answer.
-    session.window.runUntil([&g] { return g.downloadBusy == 0 && !g.checkRunning; },
-                            std::chrono::hours(24));
+    // The download ends with an update check of its own; its marks are the answer. A signal
+    // stops it as the 停止 button does: the partial archive stays for the next run.
+    auto ended = [&g] { return g.downloadBusy == 0 && !g.checkRunning; };
+    while (!session.window.runUntil(ended, std::chrono::milliseconds(200))) {
+      if (stoppedBy == 0 && (stoppedBy = caughtSignal.load()) != 0 && g.downloadBusy != 0) {
+        stopPackageDownload(g);
+      }
+    }
+  }
+  if (stoppedBy != 0) {
+    std::fprintf(stderr, "download %s: stopped; the next download continues it\n", package.name);
+    return 128 + stoppedBy;
   }
   if (!session.window.messages.empty()) return 1;  // empty URL, or the engine refused
   std::string mark = session.window.text(package.mark);

@@ -41,7 +41,9 @@ class DownloadStatusTest : public QObject {
     QVERIFY(fixture.window->按钮_安装三端->isEnabled());
     QString status = downloadServerPackage(fixture);
     QVERIFY2(status.startsWith(QStringLiteral("三端下载失败: 服务器拒绝")), qPrintable(status));
-    QVERIFY(!fixture.window->按钮_安装三端->isEnabled());  // no archive is there any more
+    // The old archive stays until a new one is complete, and can still be installed.
+    QCOMPARE(readWholeFile(fixture.program.file("三端.zip")), std::string("an old archive"));
+    QVERIFY(fixture.window->按钮_安装三端->isEnabled());
   }
 
   void aServerThatIsDownSaysTheNetworkFailed() {
@@ -69,18 +71,20 @@ class DownloadStatusTest : public QObject {
     QVERIFY(fixture.window->按钮_安装三端->isEnabled());
   }
 
-  void theRunningDownloadsButtonStopsIt() {
+  void theRunningDownloadsButtonStopsItAndTheNextClickContinues() {
     WindowFixture fixture;
     fixture.server =
         std::make_unique<NginxServer>(fixture.site.path(), "location /slow/ { limit_rate 1m; }");
     std::string bytes = patternBytes(16 * 1024 * 1024);
     fixture.site.write("slow/server.zip", bytes);
+    fixture.program.write("三端.zip", "an old archive");
     publishServerPackage(fixture, fixture.server->url("/slow/server.zip"), md5OfBytes(bytes));
     fixture.open();
     MainWindow& w = *fixture.window;
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QCOMPARE(w.按钮_下载三端->text(), QStringLiteral("停止"));
     QCOMPARE(w.按钮_下载工具->text(), QStringLiteral("下载"));
+    QVERIFY(w.按钮_安装三端->isEnabled());  // the old archive is still there
     QTRY_VERIFY_WITH_TIMEOUT(w.进度条1->value() > 0, 20000);
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 10000);
@@ -88,6 +92,24 @@ class DownloadStatusTest : public QObject {
     QCOMPARE(w.按钮_下载三端->text(), QStringLiteral("下载"));
     QCOMPARE(w.透明标签1->text(), QStringLiteral("三端下载已停止"));
     QVERIFY(!w.进度条1->isVisible());
+    QCOMPARE(readWholeFile(fixture.program.file("三端.zip")), std::string("an old archive"));
+    QVERIFY(w.按钮_安装三端->isEnabled());
+    std::string state = readWholeFile(fixture.program.file("三端.zip.part.state"));
+    int64_t stoppedAt = Download::querySnapshot(std::vector<uint8_t>(state.begin(), state.end()),
+                                                SnapshotQuery::BytesDone, 0);
+    QVERIFY(stoppedAt > 0);
+
+    // The next click continues: the progress line starts at the bytes already there.
+    QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->totalBytes > 0, 20000);
+    QVERIFY(fixture.globals->doneBytes >= stoppedAt);
+    QVERIFY(w.进度条1->value() >= static_cast<int>(stoppedAt * 100 / (16 * 1024 * 1024)));
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->downloadBusy == 0, 60000);
+    QVERIFY(fixture.settle());
+    QVERIFY(readWholeFile(fixture.program.file("三端.zip")) == bytes);
+    QVERIFY(!fileExists(fixture.program.file("三端.zip.part")));
+    QVERIFY(!fileExists(fixture.program.file("三端.zip.part.state")));
+    QCOMPARE(w.标签1->text(), QStringLiteral("最新版"));
   }
 };
 

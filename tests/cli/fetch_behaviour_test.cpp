@@ -10,6 +10,7 @@
 
 #include "cli_run.h"
 #include "demo_site.h"
+#include "nginx_server.h"
 #include "platform/files.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
@@ -157,8 +158,10 @@ TEST_F(FetchBehaviour, SignalsStopTheTransferWithinASecond) {
     EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
     std::string said = readWholeFile(errors);
     EXPECT_NE(said.find("100000 of 1048576 bytes written"), std::string::npos) << said;
+    EXPECT_NE(said.find(path + ".part kept, --continue resumes it"), std::string::npos) << said;
     EXPECT_FALSE(fileExists(path));  // no full-size file of zeros under PATH
-    EXPECT_FALSE(fileExists(path + ".part"));
+    EXPECT_TRUE(fileExists(path + ".part"));
+    EXPECT_TRUE(fileExists(path + ".part.state"));
   }
 }
 
@@ -185,4 +188,48 @@ TEST_F(FetchBehaviour, ATerminalShowsProgressAndASummaryUnlessQuiet) {
   std::string quiet = onTerminal(slow.url("/f") + " " + out_.file("g") + " --quiet");
   EXPECT_EQ(quiet, "") << quiet;
   EXPECT_TRUE(readWholeFile(out_.file("g")) == kBody);
+}
+
+TEST(FetchResume, AKilledFetchContinuesOnlyWithContinue) {
+  TempDir root;
+  TempDir out;
+  TempDir scratch;
+  const std::string body = patternBytes(4 << 20, 5);
+  root.write("big.bin", body);
+  // Paced writes: the kill lands midway.
+  NginxServer nginx(root.path(), "sendfile off;\noutput_buffers 1 32k;\nlimit_rate 512k;\n");
+  std::string url = nginx.url("/big.bin");
+  std::string path = out.file("big.bin");
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(DL_CLI_PATH, DL_CLI_PATH, "fetch", url.c_str(), path.c_str(), "--connections", "2",
+            "--quiet", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  for (int i = 0; i < 500 && !fileExists(path + ".part.state"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_FALSE(fileExists(path));
+  ASSERT_TRUE(fileExists(path + ".part"));
+  ASSERT_TRUE(fileExists(path + ".part.state"));
+
+  Outcome refused = runCli("fetch " + url + " " + shellQuote(path), scratch);
+  EXPECT_EQ(refused.exitCode, 5);
+  EXPECT_NE(refused.errorText.find("--continue resumes it"), std::string::npos)
+      << refused.errorText;
+  EXPECT_TRUE(fileExists(path + ".part"));
+
+  Outcome resumed = runCli(
+      "fetch " + url + " " + shellQuote(path) + " -c --connections 3 --quiet --log", scratch);
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.errorText;
+  EXPECT_NE(resumed.errorText.find("从控制文件续传"), std::string::npos) << resumed.errorText;
+  EXPECT_TRUE(readWholeFile(path) == body);
+  EXPECT_FALSE(fileExists(path + ".part"));
+  EXPECT_FALSE(fileExists(path + ".part.state"));
 }

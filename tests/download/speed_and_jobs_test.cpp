@@ -64,7 +64,7 @@ TEST_F(DownloadJob, RefusedStartReturnsToIdleWithAMessage) {
   startPackageDownload(*globals, packageInfo(PackageId::Server));
   EXPECT_EQ(window.texts[control::标签_提示内容], "正在下载三端文件:");
   EXPECT_TRUE(window.visible[control::进度条1]);
-  EXPECT_FALSE(fileExists(program.file("三端.zip")));  // the old archive goes first
+  EXPECT_EQ(readWholeFile(program.file("三端.zip")), "old");  // kept until a new one is complete
   ASSERT_TRUE(
       window.runPostedUntil([&] { return !window.boxes.empty(); }, std::chrono::seconds(10)));
   EXPECT_EQ(window.boxes[0].text, kDownloadCannotStart);
@@ -73,4 +73,5 @@ TEST_F(DownloadJob, RefusedStartReturnsToIdleWithAMessage) {
   EXPECT_FALSE(window.visible[control::标签_提示内容]);
   EXPECT_EQ(window.texts[control::透明标签1], "三端: 不支持的下载地址");
   EXPECT_EQ(window.texts[control::按钮_下载三端], "下载");
+  EXPECT_EQ(readWholeFile(program.file("三端.zip")), "old");
 }

@@ -105,6 +105,8 @@ std::string configText(const std::string& work, const std::string& root, uint16_
          work +
          "/scgi_temp;\n"
          "  sendfile on;\n"
+         "  log_format ranges '$msec $request_time $request_method $uri $status \"$http_range\" "
+         "\"$http_if_range\"';\n"
          "  server {\n" +
          listenLine(listen, port) + "    root " + root + ";\n" + extra +
          "\n"

@@ -19,7 +19,9 @@ struct NginxListen {
 class NginxServer {
  public:
   // `root` is served at "/"; it and every folder above it must be readable by all.
-  // `extraServerConfig` is pasted into the server block (locations, limits).
+  // `extraServerConfig` is pasted into the server block (locations, limits). The log format
+  // "ranges" ($msec $request_time $request_method $uri $status "$http_range" "$http_if_range")
+  // is defined for an access_log line there.
   explicit NginxServer(std::string root, std::string extraServerConfig = "",
                        NginxListen listen = {});
   ~NginxServer();

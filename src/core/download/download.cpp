@@ -1,10 +1,53 @@
 // The download object: start, poll, snapshot, stop.
 #include "download/download.h"
 
+#include <sys/stat.h>
+
+#include "download/control_file.h"
 #include "download/protocol_registry.h"
 #include "download/snapshot_format.h"
 #include "net/url_split.h"
+#include "platform/files.h"
+#include "transfer/engine_log.h"
+#include "transfer/output_file.h"
 #include "transfer/transfer_task.h"
+
+namespace {
+
+// Where a download into `target` continues from: the control file beside its partial file,
+// when it names the same URL, is intact and its partial file has the file's full size; the
+// layer takes back its part of the state. Otherwise the task starts over (it replaces both
+// files once the server has answered) and `options.note` says why.
+void planResume(const std::string& target, const std::string& url, ProtocolLayer& layer,
+                TaskStartOptions& options) {
+  std::string control = controlPathOf(target);
+  if (!fileExists(control)) return;
+  std::string bytes = readWholeFile(control);
+  ControlFileCheck check =
+      checkControlFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), url);
+  if (!check.content) {
+    options.note = formatText("%s: %s, 重新下载", control.c_str(), check.problem.c_str());
+    return;
+  }
+  SnapshotContent& content = *check.content;
+  struct stat partial {};
+  if (::stat(partialPathOf(target).c_str(), &partial) != 0 || !S_ISREG(partial.st_mode) ||
+      partial.st_size != content.totalSize) {
+    options.note = formatText("%s: 没有与控制文件相符的部分文件, 重新下载", control.c_str());
+    return;
+  }
+  if (!layer.restoreSnapshot(content.protocol)) {
+    options.note = formatText("%s: 控制文件的协议设置无效, 重新下载", control.c_str());
+    return;
+  }
+  int64_t done = 0;
+  for (const Segment& segment : content.segments) done += segment.done;
+  options.note = formatText("从控制文件续传: 已有 %lld / %lld 字节", static_cast<long long>(done),
+                            static_cast<long long>(content.totalSize));
+  options.resume = TaskResume{content.totalSize, std::move(content.segments), content.capacity};
+}
+
+}  // namespace
 
 Download::~Download() {
   stop();
@@ -21,8 +64,22 @@ bool Download::start(const TaskParam& param, const EngineTuning& tuning) {
   if (attached_ != nullptr || !param.url) return false;
   std::optional<UrlParts> url = splitUrl(*param.url);
   if (!url) return false;
+  std::unique_ptr<ProtocolLayer> layer = makeProtocolLayer(param, *url);
+  if (!layer) return false;
+  // The state goes beside the partial file; a download into a named file continues from the
+  // state an earlier one of the same URL left there.
+  std::string identity = urlWithoutPassword(*param.url);
+  TaskStartOptions options;
+  options.saveState = [identity](const TransferTask& task) {
+    return saveControlFile(task, identity);
+  };
+  std::string target = param.localPath.value_or(std::string());
+  if (!target.empty() && target.back() != '/' && target.size() < kLocalPathLimit) {
+    planResume(target, identity, *layer, options);
+  }
   // Held across the start: a task that ends at once waits in taskReleased until it is stored.
-  TransferTask* task = startTransferTask(param, *url, makeProtocolLayer(param, *url), tuning, this);
+  TransferTask* task =
+      startTransferTask(param, *url, std::move(layer), tuning, this, std::move(options));
   if (task == nullptr) return false;
   task_ = task;
   attached_ = task;

@@ -43,7 +43,11 @@ class Download : private TaskOwner {
   // Stops a running task and waits until its controller has released it.
   ~Download();
 
-  // Starts a transfer. False when a task is still attached (also a stopped one that has not
+  // Starts a transfer. Its bytes go to PATH.part beside the local path PATH, its state to
+  // PATH.part.state (at least once a second while data flows, and when it stops); PATH.part
+  // is renamed to PATH once complete. When PATH.part.state names the same URL and is intact,
+  // the transfer continues from it, fetching only the missing ranges; otherwise an earlier
+  // partial file is replaced. False when a task is still attached (also a stopped one that has not
   // been released yet), the URL's scheme is unknown, the URL names no path, the local path
   // has kLocalPathLimit bytes or more, or the task cannot be started; no callback follows a
   // false. The second form gives the task shorter engine timings (tests).

@@ -8,7 +8,6 @@
 #include "download/download.h"
 #include "download/speed_text.h"
 #include "net/url_split.h"
-#include "platform/files.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "shell/window.h"
@@ -106,11 +105,17 @@ std::string failureText(const PackageInfo& package, const TaskOutcome& outcome) 
 // Controller thread (and worker thread for the name question): turns engine events into
 // window work. `g` outlives the task: freeGlobals stops the download and waits for it first.
 int32_t onTaskEvent(Globals& g, const PackageInfo& package, TaskStatus code) {
-  if (code == TaskStatus::NameClash) return 0;
+  // The old archive stays under its name, for the checks and the install button, until the
+  // new one is complete and renamed over it.
+  if (code == TaskStatus::NameClash) return 2;
   Window* window = g.window;
   if (code == TaskStatus::SizeKnown) {
+    // A resumed download's progress line starts at the bytes already there.
     DownloadProgress progress = g.downloadObject->progress();
-    window->postToWindowThread([&g, total = progress.total] { g.totalBytes = total; });
+    window->postToWindowThread([&g, progress] {
+      g.totalBytes = progress.total;
+      showProgress(g, progress);
+    });
   } else if (code == TaskStatus::Data) {
     DownloadProgress progress = g.downloadObject->progress();
     window->postToWindowThread([&g, progress] { showProgress(g, progress); });
@@ -155,9 +160,11 @@ void startPackageDownload(Globals& g, const PackageInfo& package) {
     g.downloadBusy = 0;
     return;
   }
+  // The old archive stays (the checks keep hashing it, its install button stays enabled)
+  // until the new one replaces it; an interrupted download of it continues where it stopped.
   g.downloadTargetPath = g.programDir + package.archive;
-  deleteFile(g.downloadTargetPath);  // a file that stays is met by the same-name question
-  g.window->setEnabled(package.installButton, false);  // its archive is gone
+  g.totalBytes = 0;  // until the engine tells the size (and, resuming, the bytes there)
+  g.doneBytes = 0;
   g.downloadUrl = entry.url;
   g.downloadingPackage = package.id;
   joinDownloadStarter(g);

@@ -7,8 +7,8 @@
 // the window thread. The window thread fills the task parameters; a short starter thread
 // only hands a copy of them to Download::start. The transfer's status events arrive on the
 // engine's controller thread, which posts their effect to the window thread in order; the
-// same-name question (code 18) is answered 0 (rename automatically) at once on the worker
-// thread.
+// same-name question (code 18) is answered 2 (replace the old archive once the new one is
+// complete) at once on the worker thread.
 #include <cstdint>
 
 #include "shell/packages.h"

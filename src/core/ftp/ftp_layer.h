@@ -43,6 +43,8 @@ class FtpLayer final : public ProtocolLayer {
 
  private:
   // The first connection: login, restart probe, size, data connection at byte 0, segments.
+  // For a resumed task, the data connection starts at the worker's position when the file
+  // still has the size the task knows; otherwise the task starts over.
   int32_t ftpOpenFirst(Worker& worker);
   // A segment connection: login, restart probe, data connection at worker.position().
   int32_t ftpOpenSegment(Worker& worker);
@@ -51,6 +53,8 @@ class FtpLayer final : public ProtocolLayer {
   // "REST 100": whether the server restarts transfers at an offset.
   int32_t probeRestart(FtpControl& control, bool& supported);
   int32_t querySize(FtpControl& control, const FtpSettings& settings, int64_t& size);
+  // Data connection, "REST position", "RETR": the file from `position` on.
+  int32_t resumeAt(FtpControl& control, const FtpSettings& settings, int64_t position);
   FtpDataPlan dataPlan(const FtpSettings& settings, const std::string& address);
 
   mutable std::mutex mutex_;  // guards settings_ and serverAddress_

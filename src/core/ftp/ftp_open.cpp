@@ -112,8 +112,15 @@ int32_t FtpLayer::ftpOpenFirst(Worker& worker) {
 
   int64_t size = 0;
   if ((result = querySize(control, settings, size)) != kOpenReady) return result;
-  task.setTotalSize(size);
   fileSize_.store(size, std::memory_order_release);
+  if (task.resuming.load()) {
+    if (size == task.totalSize.load() && supported && settings.transferType == kFtpTypeBinary) {
+      return resumeAt(control, settings, worker.position());
+    }
+    startOver(worker,
+              size != task.totalSize.load() ? "服务器上的文件已改变" : "站点不支持断点续传");
+  }
+  task.setTotalSize(size);
 
   FtpDataPlan plan = dataPlan(settings, serverAddress());
   if ((result = openFtpDataConnection(control, plan)) != kOpenReady) return result;
@@ -123,6 +130,23 @@ int32_t FtpLayer::ftpOpenFirst(Worker& worker) {
   bool parallel = supported && settings.transferType == kFtpTypeBinary;
   task.segments.layout(size, parallel ? task.connectionCount : 1);
   return kOpenReady;
+}
+
+int32_t FtpLayer::resumeAt(FtpControl& control, const FtpSettings& settings, int64_t position) {
+  FtpDataPlan plan = dataPlan(settings, serverAddress());
+  int32_t result = openFtpDataConnection(control, plan);
+  if (result != kOpenReady) return result;
+  std::string rest = formatText("REST %lld", static_cast<long long>(position));
+  control.log(kLogSent, rest);
+  FtpReply reply;
+  int32_t code = ftpCommand(control, rest, reply);
+  if (code <= 0) return kOpenTransient;
+  // Without the offset the server would send the file from its start into this segment.
+  if (code != 350) {
+    control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
+    return kOpenPermanent;
+  }
+  return ftpRetrieve(control, plan);
 }
 
 int32_t FtpLayer::ftpOpenSegment(Worker& worker) {
@@ -138,18 +162,5 @@ int32_t FtpLayer::ftpOpenSegment(Worker& worker) {
     control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
     return kOpenPermanent;
   }
-  FtpDataPlan plan = dataPlan(settings, serverAddress());
-  if ((result = openFtpDataConnection(control, plan)) != kOpenReady) return result;
-
-  std::string rest = formatText("REST %lld", static_cast<long long>(worker.position()));
-  control.log(kLogSent, rest);
-  FtpReply reply;
-  int32_t code = ftpCommand(control, rest, reply);
-  if (code <= 0) return kOpenTransient;
-  // Without the offset the server would send the file from its start into this segment.
-  if (code != 350) {
-    control.fail(FailureKind::ServerReply, "该站点不支持断点续传");
-    return kOpenPermanent;
-  }
-  return ftpRetrieve(control, plan);
+  return resumeAt(control, settings, worker.position());
 }

@@ -241,6 +241,31 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
   return kOpenReady;
 }
 
+// A validator worth keeping: present, not empty, short enough for a request.
+std::optional<std::string> keptValidator(const std::optional<std::string>& value) {
+  if (!value || value->empty() || value->size() > kHttpValidatorLimit) return std::nullopt;
+  return value;
+}
+
+// The range lines of a request from `position` on. When the file's validator is known they
+// carry If-Range, so that a server whose file changed answers with the whole new file rather
+// than a piece of it. A weak ETag cannot serve there; the date then does.
+std::string rangeLines(const HttpSettings& settings, int64_t position) {
+  std::string lines = formatText("Range: bytes=%lld-\r\n", static_cast<long long>(position));
+  bool weak = settings.etag && settings.etag->rfind("W/", 0) == 0;
+  const std::optional<std::string>& validator =
+      settings.etag && !weak ? settings.etag : settings.lastModified;
+  if (validator) lines += "If-Range: " + *validator + "\r\n";
+  return lines;
+}
+
+// False when the answer names a validator other than the one the download began with.
+bool sameValidators(const HttpSettings& settings, const HttpResponseInfo& response) {
+  if (settings.etag && response.etag && *settings.etag != *response.etag) return false;
+  return !(settings.lastModified && response.lastModified &&
+           *settings.lastModified != *response.lastModified);
+}
+
 int32_t rejectStatus(Worker& worker, int32_t code) {
   if (code == 400 || code == 403 || code == 404) {
     engineFailure(worker, FailureKind::ServerReply, formatText("出现错误, 返回号[%d]", code));
@@ -331,10 +356,33 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     int32_t result = openConnection(worker, layer, settings, target, false, reached);
     if (result != kOpenReady) return result;
     layer.setServer(settings.requestUri, reached, target.port);
-    if ((result = sendRequest(worker, settings, {})) != kOpenReady) return result;
+    // A resumed task asks for the rest of its first unfinished segment.
+    bool resuming = task.resuming.load();
+    int64_t position = resuming ? worker.position() : 0;
+    std::string range = resuming ? rangeLines(settings, position) : std::string();
+    if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
     if ((result = readResponse(worker, body)) != kOpenReady) return result;
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
     int32_t code = response.statusCode;
+    if (resuming && (code == 206 || code == 416)) {
+      std::optional<ContentRange> got;
+      if (code == 206 && response.contentRange) got = parseContentRange(*response.contentRange);
+      if (got && got->first == position && got->total == task.totalSize.load() &&
+          sameValidators(settings, response)) {
+        return kOpenReady;
+      }
+      // Another file under the same URL: ask again for the whole of it.
+      startOver(worker, "服务器上的文件已改变");
+      worker.dataSocket.reset();
+      worker.state<HttpWorkerState>().response = HttpResponseInfo{};
+      body.length = 0;
+      continue;
+    }
+    if (resuming && code == 200) {
+      // The file changed (If-Range) or the server ignores ranges: this answer carries the
+      // whole file and starts the download afresh.
+      startOver(worker, "服务器上的文件已改变或不支持断点续传");
+    }
     if (code == 200 || code == 206) {
       if (response.disposition) {
         if (auto name = dispositionFileName(*response.disposition)) {
@@ -345,6 +393,7 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
         engineFailure(worker, FailureKind::ServerReply, "无法获得文件大小");
         return kOpenPermanent;
       }
+      layer.setValidators(keptValidator(response.etag), keptValidator(response.lastModified));
       task.setTotalSize(response.contentLength);
       int64_t total = response.contentLength;
       task.segments.layout(
@@ -390,7 +439,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   int32_t result = openConnection(worker, layer, settings, target, true, reached);
   if (result != kOpenReady) return result;
   int64_t position = worker.position();
-  std::string range = formatText("Range: bytes=%lld-\r\n", static_cast<long long>(position));
+  std::string range = rangeLines(settings, position);
   if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
   if ((result = readResponse(worker, body)) != kOpenReady) return result;
   const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
@@ -401,7 +450,11 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
     // where the segment stands, in a file of the size the first answer gave.
     std::optional<ContentRange> range;
     if (response.contentRange) range = parseContentRange(*response.contentRange);
-    if (range && range->first == position && range->total == total) return kOpenReady;
+    if (range && range->first == position && range->total == total) {
+      if (sameValidators(settings, response)) return kOpenReady;
+      engineFailure(worker, FailureKind::Integrity, "服务器上的文件已改变");
+      return kOpenPermanent;
+    }
     engineFailure(worker, FailureKind::Integrity,
                   formatText("返回的数据范围不符: 请求 [%lld-] (文件 %lld 字节), 返回 [%s]",
                              static_cast<long long>(position), static_cast<long long>(total),
@@ -417,27 +470,36 @@ std::string HttpLayer::pathForFileName() const {
   return settings_.requestUri;
 }
 
+void HttpLayer::setValidators(std::optional<std::string> etag,
+                              std::optional<std::string> lastModified) {
+  std::lock_guard lock(mutex_);
+  settings_.etag = std::move(etag);
+  settings_.lastModified = std::move(lastModified);
+}
+
 void HttpLayer::saveSnapshot(ProtocolSnapshot& out) const {
   std::lock_guard lock(mutex_);
-  out.texts = {settings_.proxy,        settings_.hostText,  settings_.requestUri,
-               settings_.referer,      settings_.userAgent, settings_.extraHeader,
-               settings_.serverAddress};
+  out.texts = {settings_.proxy, settings_.hostText,     settings_.requestUri, settings_.referer,
+               settings_.etag,  settings_.lastModified, std::nullopt};
   out.integers.fill(0);
   out.integers[0] = settings_.port;
   out.integers[1] = settings_.secure ? 1 : 0;
 }
 
 bool HttpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
-  if (!in.texts[1] || !in.texts[2] || !in.texts[6]) return false;
+  if (!in.texts[1] || !in.texts[2]) return false;
+  // The validators go into requests: nothing that could end a header line.
+  std::string_view unsafe("\r\n\0", 3);
+  for (int slot : {4, 5}) {
+    const std::optional<std::string>& text = in.texts[slot];
+    if (text && (text->empty() || text->size() > kHttpValidatorLimit ||
+                 text->find_first_of(unsafe) != std::string::npos)) {
+      return false;
+    }
+  }
   std::lock_guard lock(mutex_);
-  settings_.proxy = in.texts[0];
-  settings_.hostText = *in.texts[1];
-  settings_.requestUri = *in.texts[2];
-  settings_.referer = in.texts[3];
-  settings_.userAgent = in.texts[4];
-  settings_.extraHeader = in.texts[5];
-  settings_.serverAddress = *in.texts[6];
-  settings_.port = static_cast<uint16_t>(in.integers[0]);
-  settings_.secure = in.integers[1] == 1;
+  if ((in.integers[1] == 1) != settings_.secure) return false;  // https never resumes as http
+  settings_.etag = in.texts[4];
+  settings_.lastModified = in.texts[5];
   return true;
 }

@@ -91,6 +91,7 @@ HttpResponseInfo parseHttpResponse(std::string_view header) {
   info.contentType = headerValue(header, "Content-Type");
   info.cookie = headerValue(header, "Set-Cookie");
   info.lastModified = headerValue(header, "Last-Modified");
+  info.etag = headerValue(header, "ETag");
   info.server = headerValue(header, "Server");
   info.disposition = headerValue(header, "Content-Disposition");
   return info;

@@ -21,6 +21,7 @@ struct HttpResponseInfo {
   std::optional<std::string> connection;
   std::optional<std::string> contentType;
   std::optional<std::string> lastModified;
+  std::optional<std::string> etag;
   std::optional<std::string> server;
 };
 

@@ -18,4 +18,12 @@ struct HttpSettings {
   std::optional<std::string> extraHeader;  // one whole header line (the cookie after a redirect)
   std::string cookieHost;     // the host whose answer set that cookie: it goes to no other
   std::string serverAddress;  // numeric address (IPv4 or IPv6) the first connection reached
+  // The validators of the file as the first answer of the download gave them (absent when
+  // the server gave none): a later range request names them in If-Range, and a resumed
+  // download that finds them changed starts over.
+  std::optional<std::string> etag;
+  std::optional<std::string> lastModified;
 };
+
+// Longest validator kept: a longer one could push a range request past its limit.
+inline constexpr size_t kHttpValidatorLimit = 200;

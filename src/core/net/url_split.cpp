@@ -1,6 +1,7 @@
 // Splitting a task URL, and the local file name a URL path stands for.
 #include "net/url_split.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/decimal.h"
@@ -108,4 +109,18 @@ std::string fileNameFromUrlPath(std::string_view path) {
     }
   }
   return name;
+}
+
+std::string urlWithoutPassword(std::string_view url) {
+  size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  size_t host = scheme + 3;
+  size_t end = std::min(url.find('/', host), url.size());
+  if (end == host) return std::string(url);
+  size_t at = url.rfind('@', end - 1);
+  size_t colon = url.find(':', host);
+  if (at == std::string_view::npos || at < host || colon == std::string_view::npos || colon > at) {
+    return std::string(url);
+  }
+  return std::string(url.substr(0, colon)) + std::string(url.substr(at));
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "transfer/engine_log.h"
 #include "transfer/transfer_task.h"
 #include "transfer/worker.h"
 
@@ -27,11 +28,13 @@ class Controller {
 };
 
 void Controller::run() {
+  if (!task_.startNote.empty()) engineLog(task_, nullptr, kLogProgress, task_.startNote);
   TaskEvent first;
   first.code = kEventStartWorker;
   first.b = task_.connectionCount;
   task_.events.post(std::move(first));
   while (true) {
+    saveTaskState(task_, false);
     TaskEvent event;
     if (!task_.events.waitPop(event, std::chrono::milliseconds(kQuietDeliveryMs))) continue;
     switch (event.code) {
@@ -65,14 +68,24 @@ void Controller::startWorker() {
   int32_t active;
   {
     std::lock_guard lock(task_.workerLock);
-    first = task_.activeWorkers == 0 && task_.startedWorkers == 0 && !task_.resuming;
+    first = task_.activeWorkers == 0 && task_.startedWorkers == 0;
     active = task_.activeWorkers;
   }
+  // The first worker of a fresh task lays the segments out itself; the first worker of a
+  // resumed task starts on the first unfinished segment.
   auto worker = std::make_unique<Worker>(task_, first);
   Worker* started = worker.get();
-  if (!first) {
+  if (!first || task_.resuming) {
     int32_t index = task_.segments.takeOrSplit(started);
-    if (index < 0) return;
+    if (index < 0) {
+      // A resumed task whose every segment is done: nothing to fetch, the file is complete.
+      if (active == 0) {
+        TaskEvent event;
+        event.code = kEventNoWorkerLeft;
+        task_.events.post(std::move(event));
+      }
+      return;
+    }
     started->assignSegment(index);
     if (task_.speedLimit > 0) task_.workerSpeedLimit = std::max(1, task_.speedLimit / (active + 1));
   }
@@ -185,6 +198,7 @@ void runController(TransferTask* task) {
   if (placeFinishedFile(*task)) {
     task->settleOutcome(TaskEnding::Complete);
   } else {
+    saveTaskState(*task, true);
     task->settleOutcome(task->stopRequested() ? TaskEnding::Stopped : TaskEnding::Failed);
   }
   if (task->statusCallback) {

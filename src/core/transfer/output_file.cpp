@@ -26,6 +26,10 @@ std::string partialPathOf(const std::string& target) {
   return target + ".part";
 }
 
+std::string controlPathOf(const std::string& target) {
+  return partialPathOf(target) + ".state";
+}
+
 OutputFile::~OutputFile() {
   close();
 }

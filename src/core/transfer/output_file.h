@@ -20,6 +20,9 @@
 
 // The partial file of a target: its path with ".part" appended.
 std::string partialPathOf(const std::string& target);
+// The control file of a target's partial file (the state a stopped transfer resumes from):
+// the partial file's path with ".state" appended.
+std::string controlPathOf(const std::string& target);
 
 class OutputFile {
  public:

@@ -1,12 +1,15 @@
 // Creating, stopping and measuring a transfer task.
 #include "transfer/transfer_task.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
 
+#include "platform/clock.h"
 #include "transfer/controller.h"
 #include "transfer/engine_log.h"
 #include "transfer/name_clash.h"
@@ -92,7 +95,7 @@ TaskOutcome TransferTask::outcome() const {
 
 TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
                                 std::unique_ptr<ProtocolLayer> layer, const EngineTuning& tuning,
-                                TaskOwner* owner) {
+                                TaskOwner* owner, TaskStartOptions options) {
   std::string path = param.localPath.value_or(std::string());
   if (path.size() >= kLocalPathLimit) return nullptr;
   if (!layer) return nullptr;
@@ -117,6 +120,14 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
   task->logCallback = param.logCallback;
   task->statusCallback = param.statusCallback;
   task->owner = owner;
+  task->saveState = std::move(options.saveState);
+  task->startNote = std::move(options.note);
+  if (options.resume) {
+    task->setTotalSize(options.resume->totalSize);
+    task->segments.restore(std::move(options.resume->segments), options.resume->capacity);
+    task->bytesReceived = task->segments.sumDone();
+    task->resuming = true;
+  }
   task->running = 1;
   TransferTask* raw = task.get();
   try {
@@ -166,7 +177,38 @@ bool placeFinishedFile(TransferTask& task) {
     return false;
   }
   task.filePlaced.store(true, std::memory_order_release);
+  ::unlink(controlPathOf(target).c_str());
   return true;
+}
+
+void startOver(Worker& worker, const std::string& reason) {
+  TransferTask& task = worker.task;
+  engineLog(task, &worker, kLogError, formatText("%s, 重新下载", reason.c_str()));
+  std::string target = task.localPath();
+  // The control file goes first: a control file must never describe another partial file.
+  ::unlink(controlPathOf(target).c_str());
+  ::unlink(partialPathOf(target).c_str());
+  task.segments.restore({}, 0);
+  task.setTotalSize(0);
+  task.bytesReceived = 0;
+  task.resuming = false;
+}
+
+void saveTaskState(TransferTask& task, bool force) {
+  if (!task.saveState) return;
+  // Called after every event: the clock alone decides most calls, without a lock.
+  uint64_t now = monotonicMilliseconds();
+  if (!force && now - task.lastStateSaveMs < kStateSaveIntervalMs) return;
+  if (!task.output.wasOpened() || task.filePlaced.load()) return;
+  int64_t done = task.segments.sumDone();
+  if (!force && done == task.lastSavedDone) return;
+  task.lastStateSaveMs = now;
+  task.lastSavedDone = done;
+  if (task.saveState(task) || task.stateSaveFailed) return;
+  task.stateSaveFailed = true;
+  engineLog(
+      task, nullptr, kLogError,
+      formatText("无法写入控制文件 %s, 中断后将不能续传", controlPathOf(task.localPath()).c_str()));
 }
 
 int32_t unfinishedSegments(const TransferTask& task) {

@@ -27,6 +27,7 @@
 #include "transfer/task_outcome.h"
 #include "transfer/task_owner.h"
 #include "transfer/task_param.h"
+#include "transfer/task_resume.h"
 #include "transfer/task_status.h"
 
 class Worker;
@@ -43,7 +44,9 @@ struct TransferTask {
   std::atomic<int32_t> stopFlag{0};  // 1 once stopped
   std::atomic<int32_t> stopping{0};  // 4 once stopping: no new worker starts
   std::atomic<int32_t> running{0};   // 1 while the controller loop runs
-  bool resuming = false;
+  // True while the task continues an earlier one from its control file; its first worker
+  // clears it when the server's file turned out to differ (startOver).
+  std::atomic<bool> resuming{false};
 
   // Counters.
   std::atomic<int64_t> totalSize{0};  // 0 until learned
@@ -92,6 +95,13 @@ struct TransferTask {
 
   std::atomic<bool> filePlaced{false};  // the finished file is under its name
 
+  // The control file: written by saveState (controller thread only, see task_resume.h).
+  StateSaver saveState;
+  std::string startNote;
+  uint64_t lastStateSaveMs = 0;
+  int64_t lastSavedDone = -1;
+  bool stateSaveFailed = false;  // logged once
+
   // The local path (guarded: the first worker may rewrite it while others read it).
   std::string localPath() const;
   // Replaces the local path; false (unchanged) when it is kLocalPathLimit bytes or longer.
@@ -127,9 +137,19 @@ struct TransferTask {
 // controller with param.connectionCount connections. Null when there is no layer, the local
 // path is too long, or a thread cannot be started. `owner` (may be null) is told when the
 // task is freed.
+// `options` give the state saver and, for a task that continues an earlier one, its restored
+// segments: the first worker then asks for its segment's rest and checks that the server's file
+// is the one the segments describe before further workers start.
 TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
                                 std::unique_ptr<ProtocolLayer> layer, const EngineTuning& tuning,
-                                TaskOwner* owner);
+                                TaskOwner* owner, TaskStartOptions options = {});
+// The first worker of a resumed task (on its thread, before any other worker exists): the
+// server's file differs from the one the partial file holds. Both files are discarded and the
+// task becomes a fresh one; the layer then lays the segments out as for a new task.
+void startOver(Worker& worker, const std::string& reason);
+// Controller: writes the control file when it is due (`force`: now), when the partial file
+// was opened by this task. A failed write is logged once and otherwise ignored.
+void saveTaskState(TransferTask& task, bool force);
 // Stops the task: no new worker starts, every worker is told to end, and the call waits up
 // to the exit wait for them before asking the controller to shut the task down. The
 // controller's final TaskEnded call may come after this returns.

@@ -25,8 +25,7 @@ std::string systemErrorText(int code) {
 
 }  // namespace
 
-Worker::Worker(TransferTask& owner, bool firstOfFreshTask)
-    : task(owner), firstOfFreshTask_(firstOfFreshTask) {}
+Worker::Worker(TransferTask& owner, bool leads) : task(owner), leads_(leads) {}
 
 Worker::~Worker() {
   join();
@@ -86,25 +85,20 @@ void Worker::run() {
 
 Worker::End Worker::work() {
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
-  Step opened = open(firstOfFreshTask_, body);
+  Step opened = open(leads_, body);
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
-  if (firstOfFreshTask_) {
+  if (leads_ && task.resuming) {
+    // The server's file is the one the partial file holds: go on where it stopped.
+    if (!reopenOutputFile()) return End::Error;
+    announceFirstSegment();
+  } else if (leads_) {
+    // A fresh task, or a resumed one whose server file differed (the layer started over).
     if (!task.segments.take(0, this)) return End::Error;
     assignSegment(0);
     task.segments.setStreamOwner(this);
     if (!prepareOutputFile()) return stopRequested() ? End::Normal : End::Error;
     announceFirstSegment();
   } else {
-    if (!task.output.isOpen() && task.resuming) {
-      std::string path = task.localPath();
-      int error = 0;
-      if (!task.output.openExisting(partialPathOf(path), task.totalSize.load(), &error)) {
-        engineFailure(*this, FailureKind::LocalFile,
-                      formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
-                                 systemErrorText(error).c_str()));
-        return End::Error;
-      }
-    }
     task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   }
   return receiveSegments(body.length);
@@ -178,8 +172,11 @@ bool Worker::prepareOutputFile() {
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
-  // A partial file left by an earlier attempt holds nothing this task can use.
-  std::string partial = partialPathOf(task.localPath());
+  // A partial file left by an earlier attempt holds nothing this task can use. Its control
+  // file goes first: it must never come to describe the new partial file.
+  std::string target = task.localPath();
+  ::unlink(controlPathOf(target).c_str());
+  std::string partial = partialPathOf(target);
   ::unlink(partial.c_str());
   int error = 0;
   if (!task.output.create(partial, task.totalSize.load(), &error)) {
@@ -190,12 +187,24 @@ bool Worker::prepareOutputFile() {
   return true;
 }
 
+bool Worker::reopenOutputFile() {
+  std::string path = task.localPath();
+  int error = 0;
+  if (task.output.openExisting(partialPathOf(path), task.totalSize.load(), &error)) return true;
+  engineFailure(*this, FailureKind::LocalFile,
+                formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
+                           systemErrorText(error).c_str()));
+  return false;
+}
+
+// The first worker has its first bytes: the size is known and the others may start, each
+// taking a free segment or splitting the largest one.
 void Worker::announceFirstSegment() {
   task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   if (!task.sizeReported.exchange(true)) {
     task.postStatus(TaskStatus::SizeKnown, this, task.totalSize.load(), 0);
   }
-  int32_t further = task.segments.count() - 1;
+  int32_t further = task.resuming ? task.connectionCount - 1 : task.segments.count() - 1;
   for (int32_t i = 0; i < further; ++i) {
     TaskEvent event;
     event.code = kEventStartWorker;

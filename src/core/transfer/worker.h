@@ -28,9 +28,11 @@ struct TransferTask;
 
 class Worker final : public StopCondition, public ReceiveCounter {
  public:
-  // The first worker of a fresh task lays out the segments and asks for the further
-  // workers; any other worker is given its segment with assignSegment before start().
-  Worker(TransferTask& task, bool firstOfFreshTask);
+  // The first worker of a task (`leads`) opens the first connection and asks for the further
+  // workers: in a fresh task it lays out the segments; in a resumed one it is given its
+  // segment like any other worker (assignSegment before start()) and checks the server's
+  // file before the others start.
+  Worker(TransferTask& task, bool leads);
   ~Worker();  // joins the thread when it was started
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
@@ -58,7 +60,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
   // Keeps the latest failure of this worker's connection (worker thread only); it becomes the
   // task's failure when the worker ends with an error. A successful open forgets it.
   void noteFailure(FailureKind kind, std::string message);
-  bool isFirstOfFreshTask() const { return firstOfFreshTask_; }
+  bool leadsTask() const { return leads_; }
   // The protocol layer's per-worker state, created on first use.
   template <class State>
   State& state() {
@@ -82,6 +84,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
   // True when a free worker took over the rest of this worker's segment while it waited.
   bool segmentTakenOver() const;
   bool prepareOutputFile();
+  bool reopenOutputFile();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);
   Step receivePass(size_t& buffered);
@@ -95,7 +98,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
   std::atomic<bool> ended_{false};
   std::atomic<int32_t> segmentIndex_{-1};
   std::atomic<int64_t> received_{0};
-  const bool firstOfFreshTask_;
+  const bool leads_;
   int32_t retriesUsed_ = 0;   // failures in a row whose attempts brought no byte
   int64_t attemptMark_ = 0;   // received_ when the current attempt began
   bool lostSegment_ = false;  // its segment was taken over while it waited to retry
