@@ -9,7 +9,9 @@
 #include "platform/unique_fd.h"
 
 std::string readWholeFile(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so a FIFO or device in the file's place is refused at once instead of
+  // waiting for a writer; it has no effect on a regular file.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return {};
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};

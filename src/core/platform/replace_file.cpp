@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/files.h"
+
 namespace {
 
 constexpr size_t kNameKept = 200;  // leaves room for the suffix within NAME_MAX
@@ -105,18 +107,7 @@ bool writeAll(int fd, const char* data, size_t size) {
 }
 
 std::string readRegularFile(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat info {};
-  if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  std::string bytes;
-  char chunk[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
-  return bytes;
+  return readWholeFile(path);  // opens without blocking and reads regular files only
 }
 
 bool replaceFileContents(const std::string& path, const std::string& bytes) {
