@@ -98,9 +98,7 @@ class Session {
     Globals& g = *globals_;
     g.window = &window;
     g.manifestUrl = options.manifest;
-    std::string dir = options.dir.empty() ? programDirectory() : options.dir;
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    g.programDir = dir == "/" ? dir : dir + "/";
+    g.setProgramDir(options.dir.empty() ? programDirectory() : options.dir);
     g.processorCount = processorCount();
   }
   ~Session() { freeGlobals(globals_); }

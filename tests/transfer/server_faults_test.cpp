@@ -160,6 +160,15 @@ EngineTuning systemWaitFewRetries() {
   return tuning;
 }
 
+// Fetches `url` into `path` over 4 connections with the system's retry wait; how long it took.
+std::chrono::steady_clock::duration timedFetch(Download& download, TransferRecorder& recorder,
+                                               const std::string& url, const std::string& path) {
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_TRUE(download.start(recorder.param(url, path, 4), systemWaitFewRetries()));
+  EXPECT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
+  return std::chrono::steady_clock::now() - began;
+}
+
 }  // namespace
 
 // A connection that received bytes retries at once, and such retries do not use up the
@@ -170,11 +179,7 @@ TEST(ServerFaults, ResetMidwayLinkRetriesAtOnce) {
   TempDir out;
   TransferRecorder recorder;
   Download download;
-  auto began = std::chrono::steady_clock::now();
-  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4),
-                             systemWaitFewRetries()));
-  ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
-  auto took = std::chrono::steady_clock::now() - began;
+  auto took = timedFetch(download, recorder, server.url("/f.bin"), out.file("f"));
   EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
   EXPECT_TRUE(readWholeFile(out.file("f")) == body);
   EXPECT_TRUE(recorder.hasLog("立即重试"));
@@ -209,11 +214,7 @@ TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
   TempDir out;
   TransferRecorder recorder;
   Download download;
-  auto began = std::chrono::steady_clock::now();
-  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4),
-                             systemWaitFewRetries()));
-  ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(60)));
-  auto took = std::chrono::steady_clock::now() - began;
+  auto took = timedFetch(download, recorder, server.url("/f.bin"), out.file("f"));
   EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
   EXPECT_TRUE(readWholeFile(out.file("f")) == kBody);
   EXPECT_TRUE(recorder.hasLog("等待5秒后重试"));

@@ -11,6 +11,11 @@ const char* builtInManifestUrl() {
   return DL_MANIFEST_URL;
 }
 
+void Globals::setProgramDir(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  programDir = dir == "/" ? dir : dir + "/";
+}
+
 uint64_t Globals::now() const {
   return clock ? clock() : monotonicMilliseconds();
 }

@@ -82,6 +82,8 @@ struct Globals {
 
   PackageState& package(PackageId id) { return packages[indexOf(id)]; }
   const PackageState& package(PackageId id) const { return packages[indexOf(id)]; }
+  // programDir = `dir` followed by exactly one "/".
+  void setProgramDir(std::string dir);
   // Current tick from `clock`, or the monotonic clock when none is set.
   uint64_t now() const;
 };

@@ -7,6 +7,7 @@
 
 #include "platform/ini.h"
 #include "platform/system_info.h"
+#include "platform/text.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "shell/packages.h"
@@ -17,21 +18,6 @@ namespace {
 
 std::string settingsPath(const Globals& g) {
   return g.programDir + kSettingsFile;
-}
-
-// The lines of a box's text, split at "\r\n" or "\n"; a last line break adds no line.
-std::vector<std::string> splitBoxLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t begin = 0;
-  while (begin < text.size()) {
-    size_t newline = text.find('\n', begin);
-    size_t end = newline == std::string::npos ? text.size() : newline;
-    size_t contentEnd = end > begin && text[end - 1] == '\r' ? end - 1 : end;
-    lines.push_back(text.substr(begin, contentEnd - begin));
-    if (newline == std::string::npos) break;
-    begin = newline + 1;
-  }
-  return lines;
 }
 
 }  // namespace
@@ -45,9 +31,7 @@ long leadingNumber(const char* text) {
 }
 
 void onMainWindowCreated(Globals& g) {
-  std::string dir = g.programDirectorySource ? g.programDirectorySource() : programDirectory();
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  g.programDir = dir == "/" ? dir : dir + "/";
+  g.setProgramDir(g.programDirectorySource ? g.programDirectorySource() : programDirectory());
   g.processorCount = processorCount();
   startUpdateCheck(g);  // hashes and fetches on its own thread; the window paints meanwhile
   std::string path = settingsPath(g);
@@ -63,7 +47,7 @@ void saveServerRoots(Globals& g) {
   for (const PackageInfo& package : packageTable()) {
     if (package.directoryBox == nullptr) continue;
     std::string joined;
-    const std::vector<std::string> lines = splitBoxLines(g.window->text(package.directoryBox));
+    const std::vector<std::string> lines = splitLines(g.window->text(package.directoryBox));
     for (size_t k = 0; k < lines.size(); ++k) joined += (k == 0 ? "" : "|") + lines[k];
     iniWrite(path, kRootsSection, package.alias, joined);  // a failed write is ignored
   }

@@ -13,8 +13,8 @@ namespace {
 constexpr Rgb kNewColor{255, 0, 0};
 constexpr Rgb kCurrentColor{0, 255, 0};
 
-// Fills the package table and the marks from the manifest; false (with the reason in the
-// status line) when the check stops early.
+// Fills the package table and the marks from the manifest; a check that stops early says
+// why in the status line.
 void applyManifest(Globals& g, const std::string& text) {
   if (text.find("反挂") == std::string::npos) {
     g.window->setText(control::透明标签1, "读取远程配置失败");
@@ -123,15 +123,6 @@ void stopUpdateCheck(Globals& g) {
   if (g.checkThread.joinable()) g.checkThread.join();
   g.checkRunning = false;
   g.checkAgain = false;
-}
-
-void computeLocalDigests(Globals& g) {
-  for (const PackageInfo& row : packageTable()) {
-    g.package(row.id).localMd5 = md5OfFile(g.programDir + row.archive);
-  }
-  for (const PackageInfo& row : packageTable()) {
-    if (g.package(row.id).localMd5 != kEmptyMd5) g.window->setEnabled(row.installButton, true);
-  }
 }
 
 std::string manifestText(std::string_view body) {

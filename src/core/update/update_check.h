@@ -51,9 +51,6 @@ void startUpdateCheck(Globals& g, bool again = false);
 // findings, if already posted, are never applied once the state is gone.
 void stopUpdateCheck(Globals& g);
 
-// Hashes the four local archives beside the program on the calling thread and enables the
-// install button of every archive that is present and not empty. Never disables a button.
-void computeLocalDigests(Globals& g);
 // Clears and hides the progress line (status label, progress bar, speed label).
 void resetProgressDisplay(Globals& g);
 
