@@ -57,12 +57,16 @@ class UpdateCheckWindowTest : public QObject {
     QTest::qWait(1500);
     QVERIFY(fixture.globals->checkRunning);
     qInfo("longest pause of the window thread during a trickling check: %lld ms", probe.longest);
-    QVERIFY2(probe.longest < 1000, "the window thread was blocked by the check");
+    // A check on the window thread would hold it for the whole fetch (tens of seconds); a busy
+    // machine alone delays a 10 ms timer by far less.
+    QVERIFY2(probe.longest < 3000, "the window thread was blocked by the check");
     QElapsedTimer closing;
     closing.start();
     fixture.close();
     qInfo("closing during the check took %lld ms", closing.elapsed());
-    QVERIFY(closing.elapsed() < 2000);
+    // Waiting for the fetch would take its 30 s idle limit; the check ends within a second,
+    // with room for a sanitizer on a loaded machine.
+    QVERIFY(closing.elapsed() < 10000);
   }
 
   void aSilentManifestServerLetsTheWindowPaintAndClose() {
@@ -77,7 +81,7 @@ class UpdateCheckWindowTest : public QObject {
     QElapsedTimer closing;
     closing.start();
     fixture.close();
-    QVERIFY(closing.elapsed() < 2000);
+    QVERIFY(closing.elapsed() < 10000);  // not the fetch's 30 s idle limit
   }
 
   void theIntervalBoxShowsThreeDigits() {
