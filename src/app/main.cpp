@@ -15,6 +15,7 @@
 #include "platform/system_info.h"
 #include "qt_window.h"
 #include "shell/globals.h"
+#include "shell/program_folder.h"
 #include "translations.h"
 #include "update/settings.h"
 
@@ -56,14 +57,21 @@ int main(int argc, char** argv) {
   startupRoutine();
   int result = 0;
   {
+    // Held for the window's whole life, released after the download has been stopped.
+    FolderLock folderLock;
     MainWindow window;
     QtWindow bridge(&window);
     Globals& g = *globals;
     g.window = &bridge;
+    window.show();
+    // Before any handler is bound, so a refused window closes having written nothing.
+    if (!claimProgramFolder(bridge, g.programDirectorySource(), folderLock)) {
+      freeGlobals(globals);
+      return 1;
+    }
     window.bindEvents(g);
     bindDownloadButtons(window, g);
     bindInstallButtons(window, g);
-    window.show();
     onMainWindowCreated(g);
     window.startCheckTimer();
     result = application.exec();

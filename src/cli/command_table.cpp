@@ -51,21 +51,36 @@ const std::array<CommandSpec, 4> kCommands = {{
      &runFetchCommand},
     {"check", "[--manifest URL] [--dir DIR]",
      "Reads the vendor's manifest and prints, for each package, whether the archive in DIR is\n"
-     "current (最新版) or a new release exists (发现新版). Exit status 0 when the manifest was "
-     "read.\n",
+     "current (最新版) or a new release exists (发现新版). It writes nothing. A manifest that\n"
+     "cannot be read is named on stderr with the reason (libcurl's text, the HTTP status).\n"
+     "Exit status: 0 the manifest was read; 1 other failure; 3 the server's reply is no\n"
+     "manifest (an HTTP error, a digest missing); 4 network; 7 security.\n",
      &runCheckCommand},
-    {"download", "PACKAGE [--manifest URL] [--dir DIR]",
+    {"download",
+     "PACKAGE [--manifest URL] [--dir DIR] [--retries N] [--timeout SECONDS] [--wait SECONDS]",
      "Downloads the package's archive into DIR under its fixed name (三端.zip, 功能.zip, "
      "反挂.zip,\n"
      "工具.zip), then checks it against the manifest. Exit status 0 when the archive is "
      "current.\n"
      "The old archive stays until the new one is complete. An interrupted download (SIGINT,\n"
-     "SIGTERM, a lost connection) keeps ARCHIVE.part and continues on the next run.\n",
+     "SIGTERM, a lost connection) keeps ARCHIVE.part and continues on the next run.\n"
+     "--retries N        failures in a row without a byte that a connection retries, 5 s\n"
+     "                   apart (default 5)\n"
+     "--timeout SECONDS  limit for connecting and for silence, on the manifest and the\n"
+     "                   archive (default 20)\n"
+     "--wait SECONDS     while another 下载器 uses DIR, wait this long for it (default 0)\n"
+     "Failures name the URL (password masked) or path and the reason on stderr. Exit status:\n"
+     "0 current; 1 other failure; 3 error reply from the server; 4 network; 5 local file\n"
+     "(also: DIR is in use by another 下载器); 6 integrity (the archive does not match the\n"
+     "manifest's MD5); 7 security; 130 / 143 stopped by SIGINT / SIGTERM.\n",
      &runDownloadCommand},
-    {"install", "PACKAGE --root DIR [--root DIR ...] [--dir DIR]",
+    {"install", "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--wait SECONDS]",
      "Extracts the package's archive from DIR into its staging folder and installs its files\n"
-     "into every server root (the tools package is only extracted). Exit status 0 when every\n"
-     "root was installed and the job ended with 安装完成.\n",
+     "into every server root (the tools package is only extracted). 安装完成 goes to stdout,\n"
+     "every other message (a failure, naming its archive or root) to stderr.\n"
+     "--wait SECONDS     while another 下载器 uses DIR, wait this long for it (default 0)\n"
+     "Exit status: 0 when every root was installed and the job ended with 安装完成; 5 local\n"
+     "file (an archive or root that failed, or DIR in use by another 下载器).\n",
      &runInstallCommand},
 }};
 

@@ -22,10 +22,7 @@ ConsoleWindow::ConsoleWindow(std::FILE* out) : out_(out), terminal_(::isatty(2) 
 
 void ConsoleWindow::setText(std::string_view control, std::string_view text) {
   texts_[std::string(control)] = std::string(text);
-  if (!echoCheck) return;
-  if (control == control::透明标签1 && !text.empty()) {
-    std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
-  } else if (const char* package = packageOfMark(control)) {
+  if (const char* package = packageOfMark(control); package != nullptr && echoCheck) {
     std::fprintf(out_, "%s: %.*s\n", package, static_cast<int>(text.size()), text.data());
   }
   if (control == control::标签_每秒速度) drawProgress();
@@ -76,7 +73,8 @@ void ConsoleWindow::drawProgress() {
 
 void ConsoleWindow::messageBox(std::string_view text, BoxOwner) {
   messages.emplace_back(text);
-  std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
+  std::FILE* stream = text == successMessage ? out_ : stderr;
+  std::fprintf(stream, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
 void ConsoleWindow::pumpEvents() {}

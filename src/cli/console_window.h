@@ -1,9 +1,11 @@
 #pragma once
 // The Window interface on a terminal, for the operator's commands: controls keep their state
-// in memory, and what the window would show becomes printed lines in the system's texts —
-// message boxes, the update check's status line and version marks. The progress line is
-// drawn on standard error when it is a terminal. Work posted from other threads runs when
-// the command's thread calls runUntil.
+// in memory, and what the window would show becomes printed lines in the system's texts.
+// Version marks go to `out`; message boxes, which tell of something that went wrong, go to
+// standard error (but for the one text the command names as its success). The status line
+// is not printed: the commands tell its failures with their URL and reason. The progress
+// line is drawn on standard error when it is a terminal. Work posted from other threads runs
+// when the command's thread calls runUntil.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -38,8 +40,10 @@ class ConsoleWindow : public Window {
 
   // Every message box text, in order.
   std::vector<std::string> messages;
-  // Print the update check's status line and marks as they change.
+  // Print the version marks as they change.
   bool echoCheck = true;
+  // The message box that tells of success ("安装完成"): printed on `out`.
+  std::string successMessage;
 
  private:
   void drawProgress();

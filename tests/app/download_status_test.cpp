@@ -99,8 +99,10 @@ class DownloadStatusTest : public QObject {
                                                 SnapshotQuery::BytesDone, 0);
     QVERIFY(stoppedAt > 0);
 
-    // The next click continues: the progress line starts at the bytes already there.
+    // The next click continues: the progress line starts at the bytes already there, and the
+    // reason the last one stopped is gone.
     QTest::mouseClick(w.按钮_下载三端, Qt::LeftButton);
+    QCOMPARE(w.透明标签1->text(), QString());
     QTRY_VERIFY_WITH_TIMEOUT(fixture.globals->totalBytes > 0, 20000);
     QVERIFY(fixture.globals->doneBytes >= stoppedAt);
     QVERIFY(w.进度条1->value() >= static_cast<int>(stoppedAt * 100 / (16 * 1024 * 1024)));

@@ -5,8 +5,12 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <unistd.h>
+
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "platform/ini.h"
+#include "shell/program_folder.h"
 #include "window_fixture.h"
 
 class MainWindowTest : public QObject {
@@ -158,6 +162,33 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.标签1->palette().color(QPalette::WindowText), QColor(0, 255, 0));
     QCOMPARE(w.标签2->text(), QStringLiteral("发现新版"));
     QCOMPARE(w.标签2->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  }
+
+  void aSecondWindowOnTheProgramFolderIsToldWhoHoldsIt() {
+    TempDir program;
+    FolderLockResult first = lockFolder(program.path(), std::chrono::milliseconds(0));
+    QVERIFY(first.state == FolderLockState::Taken);
+    MainWindow window;
+    QtWindow bridge(&window);
+    window.show();
+    FolderLock second;
+    {
+      BoxAnswerer answerer;
+      QVERIFY(!claimProgramFolder(bridge, program.path(), second));
+      const std::string told =
+          "另一个下载器(进程 " + std::to_string(::getpid()) + ")正在使用此目录";
+      QCOMPARE(answerer.texts, std::vector<std::string>{told});
+      QVERIFY(answerer.owners.front());  // over the window, which then closes
+    }
+    QVERIFY(!second.held());
+    QVERIFY(!fileExists(program.file("Config.ini")));
+
+    // Once the first has let go, the next window takes the folder without a word.
+    first.lock.release();
+    BoxAnswerer answerer;
+    QVERIFY(claimProgramFolder(bridge, program.path(), second));
+    QVERIFY(second.held());
+    QVERIFY(answerer.texts.empty());
   }
 };
 

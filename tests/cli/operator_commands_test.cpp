@@ -70,7 +70,7 @@ TEST_F(OperatorCommands, InstallEditsThePluginListAndReportsAMissingRoot) {
   std::string missing = root.file("missing");
   CommandResult result = cli("install 三端 --root " + shellQuote(missing) + " --root " +
                              shellQuote(root.path()) + " --dir " + shellQuote(program.path()));
-  EXPECT_EQ(result.status, 1) << result.output;
+  EXPECT_EQ(result.status, 5) << result.output;
   EXPECT_NE(result.output.find(missing + "目录不存在\n"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("安装完成"), std::string::npos);
   EXPECT_EQ(readWholeFile(root.file("mir200/PlugList.txt")),
@@ -86,7 +86,7 @@ TEST_F(OperatorCommands, BadInputGivesClearErrors) {
   EXPECT_EQ(noRoot.status, 2) << noRoot.output;
   CommandResult noArchive = cli("install 反挂 --root " + shellQuote(root.path()) + " --dir " +
                                 shellQuote(program.path()));
-  EXPECT_EQ(noArchive.status, 1);
+  EXPECT_EQ(noArchive.status, 5);
   EXPECT_NE(noArchive.output.find("解压 反挂.zip 失败"), std::string::npos) << noArchive.output;
   EXPECT_EQ(cli("--help").status, 0);
   EXPECT_NE(cli("install --help").output.find("--root"), std::string::npos);
@@ -126,7 +126,7 @@ TEST(OperatorPaths, RelativeDirAndRootMeanTheFoldersBelowTheCurrentOne) {
   };
   CommandResult relative = install("prog", "root");
   CommandResult absolute = install(work.file("prog"), work.file("root"));
-  EXPECT_EQ(relative.status, 1) << relative.output;
+  EXPECT_EQ(relative.status, 5) << relative.output;
   EXPECT_EQ(relative.output, absolute.output);
   EXPECT_NE(relative.output.find("解压 反挂.zip 失败"), std::string::npos) << relative.output;
 

@@ -121,19 +121,40 @@ TEST_F(UpdateCheck, KeywordOnlyInsideAValueClearsTheTable) {
 TEST_F(UpdateCheck, FailedFetchesKeepTheTableAndSayWhy) {
   publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
   checkForUpdates(*globals);
-  for (const std::string& body : {std::string("no keyword here"), std::string()}) {
-    publish(body);
-    checkForUpdates(*globals);
+  EXPECT_FALSE(globals->checkFailure);
+  auto expectFailure = [&](FailureKind kind, const std::string& reason) {
     EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
-    EXPECT_EQ(globals->package(PackageId::Server).manifest.url, "http://h/a.zip");
-  }
+    ASSERT_TRUE(globals->checkFailure);
+    EXPECT_EQ(globals->checkFailure->text, "读取远程配置失败");
+    EXPECT_EQ(globals->checkFailure->kind, kind);
+    EXPECT_NE(globals->checkFailure->reason.find(reason), std::string::npos)
+        << globals->checkFailure->reason;
+  };
+  publish("no keyword here");
+  checkForUpdates(*globals);
+  expectFailure(FailureKind::ServerReply, "not a manifest");
+  publish("");
+  checkForUpdates(*globals);
+  expectFailure(FailureKind::ServerReply, "empty");
+  EXPECT_EQ(globals->package(PackageId::Server).manifest.url, "http://h/a.zip");
   globals->manifestUrl = server.url("/missing.txt");  // nginx's 404 page has no keyword
   checkForUpdates(*globals);
-  EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
+  expectFailure(FailureKind::ServerReply, "HTTP 404");
   globals->manifestUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/x.txt";
   checkForUpdates(*globals);
-  EXPECT_EQ(window.texts[control::透明标签1], "读取远程配置失败");
+  expectFailure(FailureKind::Network, "onnect");  // libcurl's own words
   EXPECT_EQ(globals->package(PackageId::Tools).manifest.md5, kMd5D);
+
+  // A digest missing from the manifest is the server's fault too; a good check clears it.
+  globals->manifestUrl = server.url("/xiazaiqi/xiazai.txt");
+  publish(manifest("", kMd5B, kMd5C, kMd5D));
+  checkForUpdates(*globals);
+  ASSERT_TRUE(globals->checkFailure);
+  EXPECT_EQ(globals->checkFailure->text, "三端MD5 错误");
+  EXPECT_EQ(globals->checkFailure->kind, FailureKind::ServerReply);
+  publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
+  checkForUpdates(*globals);
+  EXPECT_FALSE(globals->checkFailure);
 }
 
 TEST_F(UpdateCheck, ZeroByteEndsTheText) {

@@ -63,9 +63,10 @@ void abandonDownload(Globals& g) {
   const bool known = url && (url->protocol == kProtocolHttp || url->protocol == kProtocolFtp);
   if (g.downloadingPackage) {
     // The message box keeps the program's own text; the status line says why.
-    g.window->setText(control::透明标签1, std::string(packageInfo(*g.downloadingPackage).name) +
-                                              ": " +
-                                              (known ? "无法启动下载任务" : "不支持的下载地址"));
+    setStatusLine(g,
+                  std::string(packageInfo(*g.downloadingPackage).name) + ": " +
+                      (known ? "无法启动下载任务" : "不支持的下载地址"),
+                  g.downloadingPackage);
   }
   endDownloadJob(g);
   resetProgressDisplay(g);
@@ -134,7 +135,7 @@ TaskParam& fillTaskParams(Globals& g, const PackageInfo& package) {
   p.connectionCount = g.processorCount;
   p.localPath = g.downloadTargetPath;
   p.url = g.downloadUrl;
-  p.connectTimeout = p.sendTimeout = p.receiveTimeout = 5000;
+  p.connectTimeout = p.sendTimeout = p.receiveTimeout = g.downloadTimeoutMs;
   p.speedLimit = 0;
   p.statusCallback = [&g, &package](TaskStatus code, Worker*, int32_t, int32_t, TransferTask*) {
     return onTaskEvent(g, package, code);
@@ -160,6 +161,8 @@ void startPackageDownload(Globals& g, const PackageInfo& package) {
     g.downloadBusy = 0;
     return;
   }
+  // What the status line said about this package's last download is no longer news.
+  if (g.statusLinePackage == package.id) setStatusLine(g, "");
   // The old archive stays (the checks keep hashing it, its install button stays enabled)
   // until the new one replaces it; an interrupted download of it continues where it stopped.
   g.downloadTargetPath = g.programDir + package.archive;

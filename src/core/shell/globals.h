@@ -24,6 +24,7 @@
 
 #include "download/download.h"
 #include "shell/packages.h"
+#include "transfer/task_outcome.h"
 #include "transfer/task_param.h"
 
 class Window;
@@ -38,6 +39,13 @@ struct PackageEntry {
 struct FinishedDownload {
   PackageId id;
   std::string failureText;  // empty when every byte arrived
+};
+
+// Why the last update check stopped before it had marked every package.
+struct CheckFailure {
+  std::string text;  // the status line's: "读取远程配置失败", "三端MD5 错误", ...
+  FailureKind kind = FailureKind::None;  // the class of the cause
+  std::string reason;                    // the system's words (libcurl's text, "HTTP 404", ...)
 };
 
 // What the program knows of one package: the manifest's entry and the local archive's digest.
@@ -55,7 +63,8 @@ struct Globals {
   std::unique_ptr<TaskParam> taskParams;  // filled by the window thread for each download
   int32_t processorCount = 0;
   std::unique_ptr<Download> downloadObject;
-  EngineTuning downloadTuning;  // retries and waits of package downloads (tests shorten them)
+  EngineTuning downloadTuning;       // retries and waits of package downloads (tests shorten them)
+  int32_t downloadTimeoutMs = 5000;  // connect, send and receive limit of package downloads
   int64_t totalBytes = 0;
   int64_t doneBytes = 0;
   uint64_t lastSpeedTick = 0;
@@ -79,6 +88,9 @@ struct Globals {
   bool checkAgain = false;  // one more check once the running one ends
   std::optional<FinishedDownload> finishedDownload;
   std::optional<PackageId> downloadingPackage;  // the package of the running download
+  std::optional<CheckFailure> checkFailure;     // of the last check applied; none when it passed
+  // The package whose download the status line's reason is about; its next download clears it.
+  std::optional<PackageId> statusLinePackage;
 
   PackageState& package(PackageId id) { return packages[indexOf(id)]; }
   const PackageState& package(PackageId id) const { return packages[indexOf(id)]; }

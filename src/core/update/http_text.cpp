@@ -30,6 +30,39 @@ int checkCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return cancel != nullptr && cancel->load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+// The class of a transfer that did not complete, as the command line's exit statuses count
+// them.
+FailureKind failureKindOf(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return FailureKind::None;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return FailureKind::Network;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return FailureKind::Security;
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_WRITE_ERROR:  // only appendBody refuses bytes: the reply passed the limit
+      return FailureKind::ServerReply;
+    default:
+      return FailureKind::None;
+  }
+}
+
 void initialiseOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -37,22 +70,33 @@ void initialiseOnce() {
 
 }  // namespace
 
-std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts,
-                         const std::atomic<bool>* cancel) {
-  std::string body;
+HttpTextResult fetchHttpText(const std::string& url, const HttpTextTimeouts& timeouts,
+                             const std::atomic<bool>* cancel) {
+  HttpTextResult result;
   std::string target = url.substr(0, url.find('#'));
-  if (target.empty()) return body;
+  if (target.empty()) {
+    result.reason = "no URL";
+    return result;
+  }
   initialiseOnce();
   std::unique_ptr<CURL, CurlFree> handle(curl_easy_init());
-  if (!handle) return body;
+  if (!handle) {
+    result.reason = curl_easy_strerror(CURLE_FAILED_INIT);
+    return result;
+  }
   std::unique_ptr<curl_slist, SlistFree> headers;
   for (const char* line : {"Accept: */*", "Pragma: no-cache", "Cache-Control: no-cache"}) {
     curl_slist* appended = curl_slist_append(headers.get(), line);
-    if (appended == nullptr) return body;
+    if (appended == nullptr) {
+      result.reason = curl_easy_strerror(CURLE_OUT_OF_MEMORY);
+      return result;
+    }
     headers.release();
     headers.reset(appended);
   }
   CURL* h = handle.get();
+  char error[CURL_ERROR_SIZE] = "";
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(h, CURLOPT_URL, target.c_str());
   curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
   curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -77,7 +121,19 @@ std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeout
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel));
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-  curl_easy_perform(h);  // whatever arrived is the result, complete or not
-  return body;
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &result.body);
+  CURLcode code = curl_easy_perform(h);  // whatever arrived is the body, complete or not
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
+  if (code != CURLE_OK) {
+    result.failure = failureKindOf(code);
+    result.reason = code == CURLE_WRITE_ERROR ? "the reply is larger than 64 MiB"
+                    : error[0] != '\0'        ? error
+                                              : curl_easy_strerror(code);
+  }
+  return result;
+}
+
+std::string httpReadText(const std::string& url, const HttpTextTimeouts& timeouts,
+                         const std::atomic<bool>* cancel) {
+  return fetchHttpText(url, timeouts, cancel).body;
 }

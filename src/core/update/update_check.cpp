@@ -13,12 +13,29 @@ namespace {
 constexpr Rgb kNewColor{255, 0, 0};
 constexpr Rgb kCurrentColor{0, 255, 0};
 
+// Why a fetch gave no manifest: the transfer's own failure, else what the server sent.
+CheckFailure unreadManifest(const HttpTextResult& fetch, const std::string& text) {
+  CheckFailure failure{"读取远程配置失败", fetch.failure, fetch.reason};
+  if (failure.kind != FailureKind::None || !failure.reason.empty()) return failure;
+  failure.kind = FailureKind::ServerReply;
+  if (fetch.status >= 400) {
+    failure.reason = "HTTP " + std::to_string(fetch.status);
+  } else if (text.empty()) {
+    failure.reason = "the reply is empty";
+  } else {
+    failure.reason = "the reply is not a manifest (no 反挂 in it)";
+  }
+  return failure;
+}
+
 // Fills the package table and the marks from the manifest; a check that stops early says
-// why in the status line.
-void applyManifest(Globals& g, const std::string& text) {
+// why in the status line, and returns why.
+std::optional<CheckFailure> applyManifest(Globals& g, const std::string& text,
+                                          const HttpTextResult& fetch) {
   if (text.find("反挂") == std::string::npos) {
-    g.window->setText(control::透明标签1, "读取远程配置失败");
-    return;
+    CheckFailure failure = unreadManifest(fetch, text);
+    setStatusLine(g, failure.text);
+    return failure;
   }
   // The manifest is parsed in memory by the INI rules; no temporary file is needed.
   for (PackageState& package : g.packages) package.manifest = PackageEntry{};
@@ -30,13 +47,15 @@ void applyManifest(Globals& g, const std::string& text) {
   for (const PackageInfo& row : packageTable()) {
     const PackageEntry& entry = g.package(row.id).manifest;
     if (entry.md5.empty()) {
-      g.window->setText(control::透明标签1, row.missingMd5Message);
-      return;
+      setStatusLine(g, row.missingMd5Message);
+      return CheckFailure{row.missingMd5Message, FailureKind::ServerReply,
+                          std::string("no MD5 under [") + row.section + "] in the manifest"};
     }
     bool current = entry.md5 == g.package(row.id).localMd5;
     g.window->setText(row.mark, current ? "最新版" : "发现新版");
     g.window->setTextColor(row.mark, current ? kCurrentColor : kNewColor);
   }
+  return std::nullopt;
 }
 
 // What the last download leaves to say once the check has looked at its archive.
@@ -50,7 +69,7 @@ void reportFinishedDownload(Globals& g) {
   if (text.empty() && !state.manifest.md5.empty() && state.manifest.md5 != state.localMd5) {
     text = std::string(row.archive) + " MD5与远程配置不符";
   }
-  if (!text.empty()) g.window->setText(control::透明标签1, text);
+  if (!text.empty()) setStatusLine(g, text, done.id);
 }
 
 void setInstallButtons(Globals& g) {
@@ -72,7 +91,9 @@ CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* can
   for (const PackageInfo& row : packageTable()) {
     findings.localMd5[indexOf(row.id)] = md5OfFile(request.programDir + row.archive);
   }
-  findings.manifest = manifestText(httpReadText(request.manifestUrl, request.timeouts, cancel));
+  findings.fetch = fetchHttpText(request.manifestUrl, request.timeouts, cancel);
+  findings.manifest = manifestText(findings.fetch.body);
+  findings.fetch.body.clear();  // the text above is what counts
   return findings;
 }
 
@@ -81,12 +102,12 @@ void applyCheck(Globals& g, const CheckFindings& findings, bool tellDownload) {
     g.package(row.id).localMd5 = findings.localMd5[indexOf(row.id)];
   }
   setInstallButtons(g);
-  applyManifest(g, findings.manifest);
+  g.checkFailure = applyManifest(g, findings.manifest, findings.fetch);
   if (tellDownload) reportFinishedDownload(g);
 }
 
 void checkForUpdates(Globals& g) {
-  g.window->setText(control::透明标签1, "");
+  setStatusLine(g, "");
   applyCheck(g, runCheck(checkRequestFor(g)));
 }
 
@@ -98,7 +119,7 @@ void startUpdateCheck(Globals& g, bool again) {
   if (g.checkThread.joinable()) g.checkThread.join();
   g.checkRunning = true;
   g.checkCancel = false;
-  g.window->setText(control::透明标签1, "");
+  setStatusLine(g, "");
   g.window->setEnabled(control::按钮_检查更新, false);
   g.checkThread = std::thread([&g, request = checkRequestFor(g)] {
     CheckFindings findings = runCheck(request, &g.checkCancel);
@@ -129,6 +150,11 @@ std::string manifestText(std::string_view body) {
   size_t zero = body.find('\0');
   if (zero != std::string_view::npos) body = body.substr(0, zero);
   return manifestBodyToUtf8(body);
+}
+
+void setStatusLine(Globals& g, const std::string& text, std::optional<PackageId> about) {
+  g.window->setText(control::透明标签1, text);
+  g.statusLinePackage = text.empty() ? std::nullopt : about;
 }
 
 void resetProgressDisplay(Globals& g) {

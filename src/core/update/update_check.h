@@ -9,6 +9,7 @@
 // command line and tests, which have no window to keep responsive).
 #include <array>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,7 @@ struct CheckRequest {
 struct CheckFindings {
   std::array<std::string, kPackageCount> localMd5;  // by PackageId; kEmptyMd5 when missing
   std::string manifest;  // the manifest text as manifestText gives it; empty when unread
+  HttpTextResult fetch;  // how the manifest's fetch ended (its body is in `manifest`)
 };
 
 CheckRequest checkRequestFor(const Globals& g);
@@ -36,8 +38,9 @@ CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* can
 // Window thread: records the digests, enables the install button of every archive that is
 // present and not empty and disables the others, fills the package table and marks each
 // package "发现新版" (red) or "最新版" (green). A failed check says why in 透明标签1 and leaves
-// the marks of the packages it did not reach. Then, with `tellDownload`, shows what the
-// last download left to say, if anything (see Globals::finishedDownload).
+// the marks of the packages it did not reach; g.checkFailure keeps its text, class and reason
+// (and is cleared by a check that passed). Then, with `tellDownload`, shows what the last
+// download left to say, if anything (see Globals::finishedDownload).
 void applyCheck(Globals& g, const CheckFindings& findings, bool tellDownload = true);
 
 // Both halves on the calling thread.
@@ -50,6 +53,11 @@ void startUpdateCheck(Globals& g, bool again = false);
 // Window thread or shutdown: ends a running check's fetch and waits for its thread. Its
 // findings, if already posted, are never applied once the state is gone.
 void stopUpdateCheck(Globals& g);
+
+// Window thread: writes the status line 透明标签1. `about` names the package whose download
+// the text speaks of, so that the next download of that package clears it.
+void setStatusLine(Globals& g, const std::string& text,
+                   std::optional<PackageId> about = std::nullopt);
 
 // Clears and hides the progress line (status label, progress bar, speed label).
 void resetProgressDisplay(Globals& g);

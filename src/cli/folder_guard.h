@@ -1,0 +1,18 @@
+#pragma once
+// The step every command that changes the program folder takes first: the folder's lock,
+// held until the command ends, or a refusal that says why on standard error.
+#include <string>
+#include <string_view>
+
+#include "platform/folder_lock.h"
+
+struct CommandFolderLock {
+  FolderLock lock;     // held when exitStatus is 0
+  int exitStatus = 0;  // kExitLocalFile when refused
+};
+
+// Takes the lock of `programDir` for the command `command`. While another program holds it,
+// waits up to `waitSeconds` (saying so on standard error), then refuses naming the holder's
+// process id. A lock file that cannot be opened or locked is refused with the system's reason.
+CommandFolderLock lockProgramFolder(std::string_view command, const std::string& programDir,
+                                    int waitSeconds);
