@@ -152,3 +152,51 @@ TEST_F(InstallSafety, OfNamesThatDifferOnlyInCaseTheLaterInTheArchiveIsInstalled
   EXPECT_EQ(readWholeFile(root + "/MIR200/A.DLL"), "second a");
   EXPECT_EQ(readWholeFile(root + "/MIR200/B.dll"), "second b");
 }
+
+TEST_F(InstallSafety, LinksPlantedInARootAreReplacedAndNeverWrittenThrough) {
+  // Whoever can write in a root plants links to files outside it; a folder link is the
+  // operator's layout and is followed.
+  std::string secret = dir.write("outside/secret.bin", "outside bytes");
+  std::string privateList = dir.write("outside/list.txt", "A.dll\r\njxq.dll\r\n");
+  ::chmod(privateList.c_str(), 0600);
+  std::string fifo = dir.file("outside/fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::filesystem::create_directories(dir.file("outside/gates"));
+  std::string root = dir.file("root"), second = dir.file("second");
+  std::filesystem::create_directories(root + "/mir200");
+  std::filesystem::create_directories(second + "/mir200");
+  ASSERT_EQ(::symlink(secret.c_str(), (root + "/mir200/M2Server.exe").c_str()), 0);
+  ASSERT_EQ(::symlink(privateList.c_str(), (root + "/mir200/PlugList.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere.dll", (root + "/mir200/gone.dll").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("outside/gates").c_str(), (root + "/SelGate").c_str()), 0);
+  ASSERT_EQ(::symlink(fifo.c_str(), (second + "/mir200/PlugList.txt").c_str()), 0);
+  makeArchive("三端.zip",
+              "z.writestr(zipfile.ZipInfo('mir200/'), '')\n"
+              "z.writestr(zipfile.ZipInfo('SelGate/'), '')\n"
+              "z.writestr('mir200/M2Server.exe', 'm2')\n"
+              "z.writestr('mir200/gone.dll', 'gone')\n"
+              "z.writestr('SelGate/SelGate.exe', 'sel')");
+  window.texts[control::编辑框_三端目录] = root + "\n" + second;
+
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
+
+  // A list that links to a FIFO is no list: that root fails, without blocking.
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + second + "/ 失败", "安装完成"}));
+  EXPECT_EQ(readWholeFile(secret), "outside bytes");
+  EXPECT_EQ(readWholeFile(privateList), "A.dll\r\njxq.dll\r\n");
+  for (const char* name : {"M2Server.exe", "PlugList.txt", "gone.dll"}) {
+    struct stat info {};
+    ASSERT_EQ(::lstat((root + "/mir200/" + name).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+  }
+  EXPECT_EQ(readWholeFile(root + "/mir200/M2Server.exe"), "m2");
+  EXPECT_EQ(readWholeFile(root + "/mir200/gone.dll"), "gone");
+  EXPECT_EQ(readWholeFile(root + "/mir200/PlugList.txt"),
+            "A.dll\r\nM2LinkerX86.dll\r\nQZVM2PlusLoad.dll\r\n");
+  struct stat list {};
+  ::stat((root + "/mir200/PlugList.txt").c_str(), &list);
+  EXPECT_EQ(list.st_mode & 077, 0u);  // as private as the file it was read from
+  EXPECT_EQ(readWholeFile(dir.file("outside/gates/SelGate.exe")), "sel");
+  EXPECT_EQ(listTree(dir.file("outside")),
+            (Paths{"fifo", "gates/", "gates/SelGate.exe", "list.txt", "secret.bin"}));
+}

@@ -1,6 +1,9 @@
 #include "install/plugin_list.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "install/case_path.h"
 #include "platform/replace_file.h"
@@ -15,6 +18,15 @@ bool isRemovedPlugin(const std::string& line) {
   const std::string upper = toUpperAscii(line);
   return std::any_of(std::begin(kRemovedPlugins), std::end(kRemovedPlugins),
                      [&](const char* name) { return upper == name; });
+}
+
+// False for a link to a FIFO, socket or device (a list in name only), found without opening
+// it; true for a link to a regular file or to nothing (a missing list), and for the rest.
+bool leadsToRegularFileOrNothing(const Destination& list) {
+  if (list.kind != DestinationKind::Link) return true;
+  struct stat target {};
+  if (::stat(list.path.c_str(), &target) != 0) return errno == ENOENT;
+  return S_ISREG(target.st_mode);
 }
 
 }  // namespace
@@ -44,9 +56,16 @@ bool updatePluginList(const std::string& root, const std::vector<std::string>& n
   const std::string path = folder + found.find(folder, "PlugList.txt");
   const Destination list = examineDestination(path);
   if (list.kind == DestinationKind::Missing) return true;
-  if (list.kind == DestinationKind::Other) return false;
-  std::string stored = readRegularFile(list.path);
+  if (list.kind == DestinationKind::Other || !leadsToRegularFileOrNothing(list)) return false;
+  // A link is read through (reading the operator's list changes nothing) but never written
+  // through: the new list replaces the link. It gets no more permission bits than the file
+  // that was read, so a link to a private file does not publish its lines.
+  mode_t permissions = 0;
+  std::string stored = readRegularFile(path, &permissions);
   stored.resize(textLength(stored));
   std::optional<std::string> rewritten = rewritePluginList(stored, names);
-  return !rewritten || replaceFileContents(list.path, *rewritten);
+  if (!rewritten) return true;
+  ReplacementFile file;
+  return file.create(list, permissions & 0666) &&
+         writeAll(file.fd(), rewritten->data(), rewritten->size()) && file.commit();
 }

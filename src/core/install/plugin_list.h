@@ -20,9 +20,12 @@ std::optional<std::string> rewritePluginList(std::string_view stored,
 // root). The stored text counts up to its first NUL; a missing, unreadable or empty list
 // is left as it is (never created). The new list replaces the old one through a temporary
 // file beside it (replace_file.h), so the old list stays whole until the new one is.
+// A list that is a symbolic link is read through the link, and the new list replaces the
+// link itself with no more permission bits than the file read; the file the link leads to
+// is never written.
 //
-// False when the list exists but is not a regular file (a FIFO, a folder, ...; found
-// without opening it, so nothing blocks) or the new list could not be written; true when
-// it was rewritten or left alone as described.
+// False when the list exists but is neither a regular file nor a link to one (a FIFO, a
+// folder, ...; found without opening it, so nothing blocks) or the new list could not be
+// written; true when it was rewritten or left alone as described.
 bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
                       CaseInsensitiveNames* lookup = nullptr);
