@@ -153,15 +153,17 @@ TEST_F(InstallJob, MarkersIgnoreCaseAndExistingFoldersOfAnotherCaseAreUsed) {
   EXPECT_EQ(listTree(existing), (Paths{"Mir200/", "Mir200/envir/", "Mir200/envir/a.dll"}));
 }
 
-TEST_F(InstallJob, AMarkerInTheProgramDirectoryStartsTheRelativePath) {
-  setProgramDir(dir.file("Mir200/tools/"));
-  makeArchive("功能.zip", {{"top.txt", "top"}});
+TEST_F(InstallJob, MarkersInTheProgramFoldersOwnPathNeverCount) {
+  setProgramDir(dir.file("srv/Mir200/downloader/"));
+  makeArchive("三端.zip", {{"mir200/M2Server.exe", "m2"}, {"top.txt", "top"}});
   std::string root = makeRoot("root");
-  window.texts[control::编辑框_功能目录] = root;
+  window.texts[control::编辑框_三端目录] = root;
 
-  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
-  EXPECT_EQ(readWholeFile(root + "/Mir200/tools/功能插件/top.txt"), "top");
+  EXPECT_EQ(boxTexts(), Paths{"安装完成"});
+  EXPECT_EQ(listTree(root), (Paths{"mir200/", "mir200/M2Server.exe"}));
+  EXPECT_EQ(readWholeFile(root + "/mir200/M2Server.exe"), "m2");
 }
 
 TEST_F(InstallJob, AFailedCopySkipsTheRestOfThatRootOnly) {

@@ -40,15 +40,22 @@ Window* jobWindow(const Globals& g) {
 
 }  // namespace
 
-std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& files,
+std::vector<InstallRecord> buildInstallRecords(std::string_view staging,
+                                               const std::vector<std::string>& files,
                                                const std::vector<std::string>& markers) {
+  while (staging.size() > 1 && staging.back() == '/') staging.remove_suffix(1);
   std::vector<InstallRecord> records;
   for (const std::string& file : files) {
+    // From the "/" that ends the staging folder on: a marker in the folders above it (the
+    // program folder's own path) never counts.
+    const size_t start =
+        std::string_view(file).substr(0, staging.size()) == staging ? staging.size() : 0;
+    const std::string_view below = std::string_view(file).substr(start);
     for (const std::string& marker : markers) {
-      const int position = findText(file, marker, true);
+      const int position = findText(below, marker, true);
       if (position == -1) continue;
-      const long long after = static_cast<long long>(textLength(file)) - position;
-      records.push_back({file, rightText(file, after)});
+      const long long after = static_cast<long long>(textLength(below)) - position;
+      records.push_back({file, rightText(below, after)});
     }
   }
   return records;
@@ -68,7 +75,7 @@ void installPackage(Globals& g, const PackageInfo& package, ZIP& zip) {
   std::vector<std::string> files;
   findFiles(staging, "*.*", files);
   if (quitRequested()) return;
-  const std::vector<InstallRecord> records = buildInstallRecords(files, package.markers);
+  const std::vector<InstallRecord> records = buildInstallRecords(staging, files, package.markers);
   const std::string roots =
       package.directoryBox != nullptr ? window->text(package.directoryBox) : "";
   for (const std::string& root : splitLines(roots))

@@ -12,6 +12,7 @@
 // application is asked to quit during the listing, the job ends there, without copying and
 // without further messages.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "shell/packages.h"
@@ -26,9 +27,12 @@ struct InstallRecord {
   std::string relativePath;
 };
 
-// A record per file and per marker found in its full path (ASCII case ignored, first
-// occurrence), in file order and, within a file, marker order.
-std::vector<InstallRecord> buildInstallRecords(const std::vector<std::string>& files,
+// A record per file and per marker found in its path below `staging` (the folder the
+// files were listed in; the search starts at the "/" that ends it, so a marker in the
+// folders above, such as a program folder below /srv/Mir200/, never counts), ASCII case
+// ignored, first occurrence; in file order and, within a file, marker order.
+std::vector<InstallRecord> buildInstallRecords(std::string_view staging,
+                                               const std::vector<std::string>& files,
                                                const std::vector<std::string>& markers);
 
 // The job of the server-ends, function-plugin and anti-cheat buttons, on `zip` (the
