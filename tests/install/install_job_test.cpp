@@ -140,6 +140,25 @@ TEST_F(InstallJob, FunctionPluginRecordsPerMarkerAndThePluginListExamples) {
             "A.dll\r\nQZVM2PlusLoad.dll\r\nM2LinkerX86.dll\r\n");
 }
 
+TEST_F(InstallJob, PluginListsKeepTheirLineEndingAndAListThatIsNoTextFailsItsRoot) {
+  makeArchive("功能.zip", {{"Mir200/a.dll", "a"}});
+  std::string unix = makeRoot("unix"), wide = makeRoot("wide");
+  dir.write("unix/Mir200/PlugList.txt", "A.dll\n\nJXQ.dll\n qzvm2plusload.DLL \n");
+  const std::string utf16(
+      "\xFF\xFE"
+      "A\0.\0d\0l\0l\0\r\0\n\0",
+      14);
+  std::string wideList = dir.write("wide/Mir200/PlugList.txt", utf16);
+  window.texts[control::编辑框_功能目录] = unix + "\n" + wide;
+
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
+
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + wide + "/ 失败", "安装完成"}));
+  EXPECT_EQ(readWholeFile(unix + "/Mir200/PlugList.txt"), "A.dll\n qzvm2plusload.DLL \n");
+  EXPECT_EQ(readWholeFile(wideList), utf16);
+  EXPECT_EQ(readWholeFile(wide + "/Mir200/a.dll"), "a");  // the files went in all the same
+}
+
 TEST_F(InstallJob, MarkersIgnoreCaseAndExistingFoldersOfAnotherCaseAreUsed) {
   makeArchive("三端.zip", {{"MIR200/Envir/a.dll", "a"}});
   std::string fresh = makeRoot("fresh"), existing = makeRoot("existing");

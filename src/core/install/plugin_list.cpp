@@ -20,6 +20,20 @@ bool isRemovedPlugin(const std::string& line) {
                      [&](const char* name) { return upper == name; });
 }
 
+// A list of this code page holds no NUL byte and does not open with a UTF-16 byte-order
+// mark (UTF-16 text of CJK characters alone may hold no NUL).
+bool isCodePageText(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return false;
+  return !(text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"));
+}
+
+// The text without the spaces and tabs around it.
+std::string_view withoutBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // False for a link to a FIFO, socket or device (a list in name only), found without opening
 // it; true for a link to a regular file or to nothing (a missing list), and for the rest.
 bool leadsToRegularFileOrNothing(const Destination& list) {
@@ -31,19 +45,24 @@ bool leadsToRegularFileOrNothing(const Destination& list) {
 
 }  // namespace
 
-std::optional<std::string> rewritePluginList(std::string_view stored,
-                                             const std::vector<std::string>& names) {
-  if (stored.empty()) return std::nullopt;
+PluginListEdit rewritePluginList(std::string_view stored, const std::vector<std::string>& names) {
+  if (stored.empty()) return {PluginListEdit::Result::LeftAlone, {}};
+  if (!isCodePageText(stored)) return {PluginListEdit::Result::NotText, {}};
+  const std::string_view lineEnd = stored.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
   std::vector<std::string> kept;
-  for (std::string& line : splitText(stored, "\r\n")) {
+  for (std::string& line : splitText(stored, lineEnd)) {
     if (!line.empty() && !isRemovedPlugin(line)) kept.push_back(std::move(line));
   }
-  std::string out;
-  for (const std::string& line : kept) out += line + "\r\n";
+  PluginListEdit edit{PluginListEdit::Result::Rewritten, {}};
+  for (const std::string& line : kept) (edit.text += line) += lineEnd;
   for (const std::string& name : names) {
-    if (std::find(kept.begin(), kept.end(), name) == kept.end()) out += name + "\r\n";
+    const std::string wanted = toUpperAscii(withoutBlanks(name));
+    const bool listed = std::any_of(kept.begin(), kept.end(), [&](const std::string& line) {
+      return toUpperAscii(withoutBlanks(line)) == wanted;
+    });
+    if (!listed) (edit.text += name) += lineEnd;
   }
-  return out;
+  return edit;
 }
 
 bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
@@ -61,11 +80,10 @@ bool updatePluginList(const std::string& root, const std::vector<std::string>& n
   // through: the new list replaces the link. It gets no more permission bits than the file
   // that was read, so a link to a private file does not publish its lines.
   mode_t permissions = 0;
-  std::string stored = readRegularFile(path, &permissions);
-  stored.resize(textLength(stored));
-  std::optional<std::string> rewritten = rewritePluginList(stored, names);
-  if (!rewritten) return true;
+  const PluginListEdit edit = rewritePluginList(readRegularFile(path, &permissions), names);
+  if (edit.result == PluginListEdit::Result::NotText) return false;
+  if (edit.result == PluginListEdit::Result::LeftAlone) return true;
   ReplacementFile file;
   return file.create(list, permissions & 0666) &&
-         writeAll(file.fd(), rewritten->data(), rewritten->size()) && file.commit();
+         writeAll(file.fd(), edit.text.data(), edit.text.size()) && file.commit();
 }
