@@ -161,7 +161,10 @@ int install(const Options& options) {
     installTools(session.state(), zip);
   } else {
     session.window.setText(package.directoryBox, roots);
-    installPackage(session.state(), package, zip);
+    for (const RootFailure& failed : installPackage(session.state(), package, zip)) {
+      std::fprintf(stderr, "install %s: %s\n", package.name,
+                   describeInstallFailure(failed.failure).c_str());
+    }
   }
   const std::vector<std::string>& messages = session.window.messages;
   bool complete = messages.size() == 1 && messages.back() == "安装完成";

@@ -1,8 +1,11 @@
 // The operator's commands of downloader-cli against the demo vendor site.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
+#include "cli_run.h"
 #include "demo_site.h"
 #include "platform/files.h"
 #include "platform/md5.h"
@@ -140,4 +143,13 @@ TEST(OperatorPaths, RelativeDirAndRootMeanTheFoldersBelowTheCurrentOne) {
   CommandResult missing = install("prog", "nowhere");
   EXPECT_NE(missing.output.find(work.file("nowhere") + "目录不存在"), std::string::npos)
       << missing.output;
+
+  // A root that fails names the file and the reason on standard error.
+  ::chmod(work.file("root/RunGate/RunGate.exe").c_str(), 0444);
+  Outcome readOnly = runCli("install 反挂 --dir " + shellQuote(work.file("prog")) + " --root " +
+                                shellQuote(work.file("root")),
+                            work);
+  EXPECT_EQ(readOnly.exitCode, 1);
+  EXPECT_EQ(readOnly.errorText,
+            "install 反挂: " + work.file("root/RunGate/RunGate.exe") + ": 只读文件\n");
 }

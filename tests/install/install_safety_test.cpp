@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -102,8 +104,11 @@ TEST_F(InstallSafety, AFifoInPlaceOfAFileOrThePluginListFailsThatRootAtOnce) {
   // A job that blocked here would hang the test run; the failures must come at once.
   installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
-  EXPECT_EQ(boxTexts(),
-            (Paths{"安装到 " + fileFifo + "/ 失败", "安装到 " + listFifo + "/ 失败", "安装完成"}));
+  EXPECT_EQ(
+      boxTexts(),
+      (Paths{"安装到 " + fileFifo + "/ 失败\n" + fileFifo + "/Mir200/a.dll: 不是普通文件",
+             "安装到 " + listFifo + "/ 失败\n" + listFifo + "/Mir200/PlugList.txt: 不是普通文件",
+             "安装完成"}));
   EXPECT_FALSE(fileExists(fileFifo + "/Mir200/b.dll"));  // the rest of that root is skipped
   EXPECT_EQ(readWholeFile(listFifo + "/Mir200/b.dll"), "b");
   EXPECT_EQ(readWholeFile(good + "/Mir200/b.dll"), "b");
@@ -127,7 +132,8 @@ TEST_F(InstallSafety, ARootWithoutRoomFailsBeforeAnythingInItChanges) {
 
   installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
-  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + full + "/ 失败", "安装完成"}));
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + full + "/ 失败\n" + full + "/: " + std::strerror(ENOSPC),
+                               "安装完成"}));
   EXPECT_EQ(listTree(full), (Paths{"Mir200/", "Mir200/PlugList.txt", "Mir200/a.dll"}));
   EXPECT_EQ(readWholeFile(full + "/Mir200/a.dll"), "old");
   EXPECT_EQ(readWholeFile(full + "/Mir200/PlugList.txt"), "jxq.dll\r\n");
@@ -181,7 +187,9 @@ TEST_F(InstallSafety, LinksPlantedInARootAreReplacedAndNeverWrittenThrough) {
   installPackage(*globals, packageInfo(PackageId::Server), zip);
 
   // A list that links to a FIFO is no list: that root fails, without blocking.
-  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + second + "/ 失败", "安装完成"}));
+  EXPECT_EQ(boxTexts(),
+            (Paths{"安装到 " + second + "/ 失败\n" + second + "/mir200/PlugList.txt: 不是普通文件",
+                   "安装完成"}));
   EXPECT_EQ(readWholeFile(secret), "outside bytes");
   EXPECT_EQ(readWholeFile(privateList), "A.dll\r\njxq.dll\r\n");
   for (const char* name : {"M2Server.exe", "PlugList.txt", "gone.dll"}) {

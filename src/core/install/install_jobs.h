@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "install/install_failure.h"
 #include "shell/packages.h"
 
 class ZIP;
@@ -35,8 +36,16 @@ std::vector<InstallRecord> buildInstallRecords(std::string_view staging,
                                                const std::vector<std::string>& files,
                                                const std::vector<std::string>& markers);
 
+// A root whose install failed (with a trailing "/"), and why.
+struct RootFailure {
+  std::string root;
+  InstallFailure failure;
+};
+
 // The job of the server-ends, function-plugin and anti-cheat buttons, on `zip` (the
-// window's ZIP压缩1).
-void installPackage(Globals& g, const PackageInfo& package, ZIP& zip);
+// window's ZIP压缩1). A root that fails shows "安装到 ROOT/ 失败" with the failing file and
+// the reason on a second line (describeInstallFailure); the roots that failed are also
+// returned, in order, for a caller that reports them elsewhere (the command line).
+std::vector<RootFailure> installPackage(Globals& g, const PackageInfo& package, ZIP& zip);
 // The job of the tools button.
 void installTools(Globals& g, ZIP& zip);

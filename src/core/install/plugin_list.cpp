@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "install/case_path.h"
+#include "install/file_copy.h"
 #include "platform/replace_file.h"
 #include "platform/text.h"
 
@@ -65,8 +66,8 @@ PluginListEdit rewritePluginList(std::string_view stored, const std::vector<std:
   return edit;
 }
 
-bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
-                      CaseInsensitiveNames* lookup) {
+InstallResult updatePluginList(const std::string& root, const std::vector<std::string>& names,
+                               CaseInsensitiveNames* lookup) {
   CaseInsensitiveNames ownLookup;
   CaseInsensitiveNames& found = lookup != nullptr ? *lookup : ownLookup;
   std::string base = root;
@@ -74,16 +75,25 @@ bool updatePluginList(const std::string& root, const std::vector<std::string>& n
   const std::string folder = base + found.find(base, "mir200") + "/";
   const std::string path = folder + found.find(folder, "PlugList.txt");
   const Destination list = examineDestination(path);
-  if (list.kind == DestinationKind::Missing) return true;
-  if (list.kind == DestinationKind::Other || !leadsToRegularFileOrNothing(list)) return false;
+  if (list.kind == DestinationKind::Missing) return {};
+  if (list.kind == DestinationKind::Other) return checkDestination(list);
+  if (!leadsToRegularFileOrNothing(list)) return installFailed(InstallProblem::NotAFile, path);
   // A link is read through (reading the operator's list changes nothing) but never written
   // through: the new list replaces the link. It gets no more permission bits than the file
   // that was read, so a link to a private file does not publish its lines.
   mode_t permissions = 0;
-  const PluginListEdit edit = rewritePluginList(readRegularFile(path, &permissions), names);
-  if (edit.result == PluginListEdit::Result::NotText) return false;
-  if (edit.result == PluginListEdit::Result::LeftAlone) return true;
+  const std::string stored = readRegularFile(path, &permissions);
+  const PluginListEdit edit = rewritePluginList(stored, names);
+  if (edit.result == PluginListEdit::Result::NotText) {
+    return installFailed(InstallProblem::NotText, path);
+  }
+  // A list that already reads as it should is not touched (a read-only one included).
+  if (edit.result == PluginListEdit::Result::LeftAlone || edit.text == stored) return {};
+  if (InstallResult refused = checkDestination(list); !refused) return refused;
   ReplacementFile file;
-  return file.create(list, permissions & 0666) &&
-         writeAll(file.fd(), edit.text.data(), edit.text.size()) && file.commit();
+  if (!file.create(list, permissions & 0666) ||
+      !writeAll(file.fd(), edit.text.data(), edit.text.size()) || !file.commit()) {
+    return installFailed(InstallProblem::SystemError, path, errno);
+  }
+  return {};
 }

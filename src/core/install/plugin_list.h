@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/case_path.h"
+#include "install/install_failure.h"
 
 // The edit of a stored list.
 struct PluginListEdit {
@@ -29,15 +30,17 @@ PluginListEdit rewritePluginList(std::string_view stored, const std::vector<std:
 // Edits the list below `root` (ending with "/" or not). The folder and file are found
 // regardless of letter case (through `names` when given, which the job keeps for this
 // root), and its text edited as rewritePluginList says; a missing, unreadable or empty
-// list is left as it is (never created). The new list replaces the old one through a temporary
-// file beside it (replace_file.h), so the old list stays whole until the new one is.
-// A list that is a symbolic link is read through the link, and the new list replaces the
-// link itself with no more permission bits than the file read; the file the link leads to
-// is never written.
+// list, and one that already reads as the edit would write it, are left as they are (a
+// list is never created). The new list replaces the old one through a temporary file
+// beside it (replace_file.h), so the old list stays whole until the new one is. A list that
+// is a symbolic link is read through the link, and the new list replaces the link itself
+// with no more permission bits than the file read; the file the link leads to is never
+// written.
 //
-// False when the list exists but is neither a regular file nor a link to one (a FIFO, a
-// folder, ...; found without opening it, so nothing blocks), is not text of this code page
-// (left untouched), or the new list could not be written; true when it was rewritten or
-// left alone as described.
-bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
-                      CaseInsensitiveNames* lookup = nullptr);
+// Fails, naming the list, when it exists but is neither a regular file nor a link to one
+// (NotAFile: a FIFO, a folder, ...; found without opening it, so nothing blocks), is no
+// text of this code page (NotText, left untouched), needs a change but has no write
+// permission bit (ReadOnly, left untouched), or the new list cannot be written (the
+// system's error).
+InstallResult updatePluginList(const std::string& root, const std::vector<std::string>& names,
+                               CaseInsensitiveNames* lookup = nullptr);

@@ -39,6 +39,7 @@ Destination examineDestination(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) {
     found.kind = errno == ENOENT ? DestinationKind::Missing : DestinationKind::Other;
+    found.error = errno == ENOENT ? 0 : errno;
     return found;
   }
   if (S_ISREG(info.st_mode)) {

@@ -19,6 +19,7 @@ struct Destination {
   DestinationKind kind = DestinationKind::Missing;
   std::string path;      // the path examined
   struct stat state {};  // valid for Regular
+  int error = 0;         // for Other: the errno when the path could not be examined
 };
 
 // Looks at `path` itself, never following a symbolic link there: Missing when nothing is
