@@ -57,14 +57,6 @@ TEST(PluginList, EditsTheListBelowARootAndNeverCreatesOne) {
   EXPECT_TRUE(updatePluginList(dir.file("root"), kFunctionPlugin));
   EXPECT_EQ(readWholeFile(list), "A.dll\r\nQZVM2PlusLoad.dll\r\n");
 
-  const std::string utf16(
-      "\xFF\xFE"
-      "A\0.\0d\0l\0l\0\r\0\n\0",
-      14);
-  std::string wide = dir.write("wide/mir200/PlugList.txt", utf16);
-  EXPECT_FALSE(updatePluginList(dir.file("wide"), kFunctionPlugin));
-  EXPECT_EQ(readWholeFile(wide), utf16);
-
   dir.write("empty/mir200/PlugList.txt", "");
   EXPECT_TRUE(updatePluginList(dir.file("empty/"), kFunctionPlugin));
   EXPECT_EQ(readWholeFile(dir.file("empty/mir200/PlugList.txt")), "");
