@@ -301,7 +301,10 @@ int install(const Options& options) {
     installTools(session.state(), zip);
   } else {
     session.window.setText(package.directoryBox, roots);
-    installPackage(session.state(), package, zip);
+    for (const RootFailure& failed : installPackage(session.state(), package, zip)) {
+      std::fprintf(stderr, "install %s: %s\n", package.name,
+                   describeInstallFailure(failed.failure).c_str());
+    }
   }
   // Every other message names what failed (an archive, a root); all of them are local files.
   const std::vector<std::string>& messages = session.window.messages;

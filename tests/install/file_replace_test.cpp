@@ -139,17 +139,17 @@ TEST(FileReplace, APluginListIsRewrittenWholeBesideTheOldOne) {
   EXPECT_EQ(permissionsOf(list), 0604u);
   EXPECT_EQ(listDirectory(dir.file("root/mir200")), Paths{"PlugList.txt"});
 
-  // A link to the list has the list replaced; the link stays a link.
+  // A link in the list's place is read through, then replaced by the new list; the file it
+  // led to stays as it was.
   std::string real = dir.write("elsewhere/list.txt", "jxq.dll\r\nB.dll\r\n");
   ASSERT_EQ(::unlink(list.c_str()), 0);
   ASSERT_EQ(::symlink(real.c_str(), list.c_str()), 0);
   EXPECT_TRUE(updatePluginList(dir.file("root/"), {"QZVM2PlusLoad.dll"}));
-  EXPECT_EQ(readWholeFile(real), "B.dll\r\nQZVM2PlusLoad.dll\r\n");
-  EXPECT_TRUE(S_ISLNK(([&] {
-    struct stat info {};
-    ::lstat(list.c_str(), &info);
-    return info.st_mode;
-  })()));
+  EXPECT_EQ(readWholeFile(real), "jxq.dll\r\nB.dll\r\n");
+  EXPECT_EQ(readWholeFile(list), "B.dll\r\nQZVM2PlusLoad.dll\r\n");
+  struct stat info {};
+  ASSERT_EQ(::lstat(list.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
 }
 
 TEST(FileReplace, AFailedCopyLeavesTheOldFileAndRemovesItsTemporary) {
@@ -193,10 +193,10 @@ TEST(FileReplace, TheSameFileIsLeftAloneAndOtherKindsFailAtOnce) {
     EXPECT_FALSE(updatePluginList(dir.file("fifo-root"), {"QZVM2PlusLoad.dll"}));
     EXPECT_FALSE(watchFile.fired() || watchList.fired()) << "a FIFO blocked";
   }
-  ASSERT_EQ(::symlink("missing.dll", dir.file("root/dangling.dll").c_str()), 0);
-  EXPECT_FALSE(copyFileOverwriting(source, dir.file("root/dangling.dll")));
+  ASSERT_EQ(::symlink("folder.dll", dir.file("root/folder-link.dll").c_str()), 0);
+  EXPECT_FALSE(copyFileOverwriting(source, dir.file("root/folder-link.dll")));
   EXPECT_EQ(listDirectory(dir.file("root")),
-            (Paths{"Mir200", "dangling.dll", "fifo.dll", "folder.dll", "hard.dll"}));
+            (Paths{"Mir200", "fifo.dll", "folder-link.dll", "folder.dll", "hard.dll"}));
 }
 
 TEST(CaseInsensitiveNames, ListsAFolderOnceAndKnowsWhatWasAdded) {

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -140,6 +142,26 @@ TEST_F(InstallJob, FunctionPluginRecordsPerMarkerAndThePluginListExamples) {
             "A.dll\r\nQZVM2PlusLoad.dll\r\nM2LinkerX86.dll\r\n");
 }
 
+TEST_F(InstallJob, PluginListsKeepTheirLineEndingAndAListThatIsNoTextFailsItsRoot) {
+  makeArchive("功能.zip", {{"Mir200/a.dll", "a"}});
+  std::string unix = makeRoot("unix"), wide = makeRoot("wide");
+  dir.write("unix/Mir200/PlugList.txt", "A.dll\n\nJXQ.dll\n qzvm2plusload.DLL \n");
+  const std::string utf16(
+      "\xFF\xFE"
+      "A\0.\0d\0l\0l\0\r\0\n\0",
+      14);
+  std::string wideList = dir.write("wide/Mir200/PlugList.txt", utf16);
+  window.texts[control::编辑框_功能目录] = unix + "\n" + wide;
+
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
+
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + wide + "/ 失败\n" + wideList + ": 不是系统代码页的文本",
+                               "安装完成"}));
+  EXPECT_EQ(readWholeFile(unix + "/Mir200/PlugList.txt"), "A.dll\n qzvm2plusload.DLL \n");
+  EXPECT_EQ(readWholeFile(wideList), utf16);
+  EXPECT_EQ(readWholeFile(wide + "/Mir200/a.dll"), "a");  // the files went in all the same
+}
+
 TEST_F(InstallJob, MarkersIgnoreCaseAndExistingFoldersOfAnotherCaseAreUsed) {
   makeArchive("三端.zip", {{"MIR200/Envir/a.dll", "a"}});
   std::string fresh = makeRoot("fresh"), existing = makeRoot("existing");
@@ -153,15 +175,17 @@ TEST_F(InstallJob, MarkersIgnoreCaseAndExistingFoldersOfAnotherCaseAreUsed) {
   EXPECT_EQ(listTree(existing), (Paths{"Mir200/", "Mir200/envir/", "Mir200/envir/a.dll"}));
 }
 
-TEST_F(InstallJob, AMarkerInTheProgramDirectoryStartsTheRelativePath) {
-  setProgramDir(dir.file("Mir200/tools/"));
-  makeArchive("功能.zip", {{"top.txt", "top"}});
+TEST_F(InstallJob, MarkersInTheProgramFoldersOwnPathNeverCount) {
+  setProgramDir(dir.file("srv/Mir200/downloader/"));
+  makeArchive("三端.zip", {{"mir200/M2Server.exe", "m2"}, {"top.txt", "top"}});
   std::string root = makeRoot("root");
-  window.texts[control::编辑框_功能目录] = root;
+  window.texts[control::编辑框_三端目录] = root;
 
-  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
 
-  EXPECT_EQ(readWholeFile(root + "/Mir200/tools/功能插件/top.txt"), "top");
+  EXPECT_EQ(boxTexts(), Paths{"安装完成"});
+  EXPECT_EQ(listTree(root), (Paths{"mir200/", "mir200/M2Server.exe"}));
+  EXPECT_EQ(readWholeFile(root + "/mir200/M2Server.exe"), "m2");
 }
 
 TEST_F(InstallJob, AFailedCopySkipsTheRestOfThatRootOnly) {
@@ -174,7 +198,9 @@ TEST_F(InstallJob, AFailedCopySkipsTheRestOfThatRootOnly) {
 
   installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
-  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + blocked + "/ 失败", "安装完成"}));
+  EXPECT_EQ(boxTexts(),
+            (Paths{"安装到 " + blocked + "/ 失败\n" + blocked + "/Mir200/a.dll: 不是普通文件",
+                   "安装完成"}));
   EXPECT_TRUE(allOwnedByMainWindow());
   EXPECT_FALSE(fileExists(blocked + "/Mir200/b.dll"));
   EXPECT_EQ(readWholeFile(blocked + "/Mir200/PlugList.txt"), "QZVM2PlusLoad.dll\r\n");
@@ -189,8 +215,32 @@ TEST_F(InstallJob, AnImmutableDestinationFailsTheCopy) {
   window.texts[control::编辑框_反挂目录] = root + "/";
   installPackage(*globals, packageInfo(PackageId::AntiCheat), zip);
   runTool({"chattr", "-i", locked});
-  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + root + "/ 失败", "安装完成"}));
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + root + "/ 失败\n" + locked + ": " + std::strerror(EPERM),
+                               "安装完成"}));
   EXPECT_EQ(readWholeFile(locked), "old");
+}
+
+TEST_F(InstallJob, ReadOnlyDestinationsFailTheirRootWhoeverInstalls) {
+  // These tests may run as root, whom no permission bit stops: the bits alone decide.
+  makeArchive("功能.zip", {{"Mir200/a.dll", "new"}, {"Mir200/b.dll", "b"}});
+  std::string file = makeRoot("file"), done = makeRoot("done"), list = makeRoot("list");
+  std::string readOnly = dir.write("file/Mir200/a.dll", "old");
+  std::string doneList = dir.write("done/Mir200/PlugList.txt", "QZVM2PlusLoad.dll\r\n");
+  std::string oldList = dir.write("list/Mir200/PlugList.txt", "jxq.dll\r\n");
+  for (const std::string& path : {readOnly, doneList, oldList}) ::chmod(path.c_str(), 0444);
+  window.texts[control::编辑框_功能目录] = file + "\n" + done + "\n" + list;
+
+  installPackage(*globals, packageInfo(PackageId::Plugin), zip);
+
+  EXPECT_EQ(boxTexts(),
+            (Paths{"安装到 " + file + "/ 失败\n" + readOnly + ": 只读文件",
+                   "安装到 " + list + "/ 失败\n" + oldList + ": 只读文件", "安装完成"}));
+  EXPECT_EQ(readWholeFile(readOnly), "old");
+  EXPECT_FALSE(fileExists(file + "/Mir200/b.dll"));
+  // A read-only list that already reads right needs no change and is no failure.
+  EXPECT_EQ(readWholeFile(doneList), "QZVM2PlusLoad.dll\r\n");
+  EXPECT_EQ(readWholeFile(oldList), "jxq.dll\r\n");
+  EXPECT_EQ(readWholeFile(list + "/Mir200/b.dll"), "b");
 }
 
 TEST_F(InstallJob, ExtractionFailureShowsItsMessageAloneWithoutOwner) {

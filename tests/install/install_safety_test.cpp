@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -58,8 +60,8 @@ class InstallSafety : public ::testing::Test {
 };
 
 TEST_F(InstallSafety, AProgramFolderInsideARootAndARootThatIsTheStagingFolder) {
-  // The program lives in root/Mir200/tools/: "/Mir200/" first matches there, so the
-  // destination below the root is the extracted file itself.
+  // The program lives in root/Mir200/tools/: markers count only below the staging folder,
+  // and the staging folder given as a root holds the extracted files themselves.
   std::string root = dir.file("root");
   setProgramDir(root + "/Mir200/tools/");
   makeArchive("功能.zip",
@@ -72,8 +74,8 @@ TEST_F(InstallSafety, AProgramFolderInsideARootAndARootThatIsTheStagingFolder) {
 
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_EQ(emptyFiles(root), Paths{});
-  EXPECT_EQ(readWholeFile(staging + "/Mir200/a.dll"), "plugin a");
-  EXPECT_EQ(readWholeFile(staging + "/Mir200/tools/功能插件/Mir200/a.dll"), "plugin a");
+  EXPECT_EQ(readWholeFile(root + "/Mir200/a.dll"), "plugin a");
+  EXPECT_EQ(listTree(staging), (Paths{"Mir200/", "Mir200/a.dll"}));
 
   // A plain program folder, and the staging folder given as the root.
   setProgramDir(dir.file("prog/"));
@@ -102,8 +104,11 @@ TEST_F(InstallSafety, AFifoInPlaceOfAFileOrThePluginListFailsThatRootAtOnce) {
   // A job that blocked here would hang the test run; the failures must come at once.
   installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
-  EXPECT_EQ(boxTexts(),
-            (Paths{"安装到 " + fileFifo + "/ 失败", "安装到 " + listFifo + "/ 失败", "安装完成"}));
+  EXPECT_EQ(
+      boxTexts(),
+      (Paths{"安装到 " + fileFifo + "/ 失败\n" + fileFifo + "/Mir200/a.dll: 不是普通文件",
+             "安装到 " + listFifo + "/ 失败\n" + listFifo + "/Mir200/PlugList.txt: 不是普通文件",
+             "安装完成"}));
   EXPECT_FALSE(fileExists(fileFifo + "/Mir200/b.dll"));  // the rest of that root is skipped
   EXPECT_EQ(readWholeFile(listFifo + "/Mir200/b.dll"), "b");
   EXPECT_EQ(readWholeFile(good + "/Mir200/b.dll"), "b");
@@ -127,7 +132,8 @@ TEST_F(InstallSafety, ARootWithoutRoomFailsBeforeAnythingInItChanges) {
 
   installPackage(*globals, packageInfo(PackageId::Plugin), zip);
 
-  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + full + "/ 失败", "安装完成"}));
+  EXPECT_EQ(boxTexts(), (Paths{"安装到 " + full + "/ 失败\n" + full + "/: " + std::strerror(ENOSPC),
+                               "安装完成"}));
   EXPECT_EQ(listTree(full), (Paths{"Mir200/", "Mir200/PlugList.txt", "Mir200/a.dll"}));
   EXPECT_EQ(readWholeFile(full + "/Mir200/a.dll"), "old");
   EXPECT_EQ(readWholeFile(full + "/Mir200/PlugList.txt"), "jxq.dll\r\n");
@@ -151,4 +157,54 @@ TEST_F(InstallSafety, OfNamesThatDifferOnlyInCaseTheLaterInTheArchiveIsInstalled
   EXPECT_EQ(listTree(root), (Paths{"MIR200/", "MIR200/A.DLL", "MIR200/B.dll"}));
   EXPECT_EQ(readWholeFile(root + "/MIR200/A.DLL"), "second a");
   EXPECT_EQ(readWholeFile(root + "/MIR200/B.dll"), "second b");
+}
+
+TEST_F(InstallSafety, LinksPlantedInARootAreReplacedAndNeverWrittenThrough) {
+  // Whoever can write in a root plants links to files outside it; a folder link is the
+  // operator's layout and is followed.
+  std::string secret = dir.write("outside/secret.bin", "outside bytes");
+  std::string privateList = dir.write("outside/list.txt", "A.dll\r\njxq.dll\r\n");
+  ::chmod(privateList.c_str(), 0600);
+  std::string fifo = dir.file("outside/fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::filesystem::create_directories(dir.file("outside/gates"));
+  std::string root = dir.file("root"), second = dir.file("second");
+  std::filesystem::create_directories(root + "/mir200");
+  std::filesystem::create_directories(second + "/mir200");
+  ASSERT_EQ(::symlink(secret.c_str(), (root + "/mir200/M2Server.exe").c_str()), 0);
+  ASSERT_EQ(::symlink(privateList.c_str(), (root + "/mir200/PlugList.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere.dll", (root + "/mir200/gone.dll").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("outside/gates").c_str(), (root + "/SelGate").c_str()), 0);
+  ASSERT_EQ(::symlink(fifo.c_str(), (second + "/mir200/PlugList.txt").c_str()), 0);
+  makeArchive("三端.zip",
+              "z.writestr(zipfile.ZipInfo('mir200/'), '')\n"
+              "z.writestr(zipfile.ZipInfo('SelGate/'), '')\n"
+              "z.writestr('mir200/M2Server.exe', 'm2')\n"
+              "z.writestr('mir200/gone.dll', 'gone')\n"
+              "z.writestr('SelGate/SelGate.exe', 'sel')");
+  window.texts[control::编辑框_三端目录] = root + "\n" + second;
+
+  installPackage(*globals, packageInfo(PackageId::Server), zip);
+
+  // A list that links to a FIFO is no list: that root fails, without blocking.
+  EXPECT_EQ(boxTexts(),
+            (Paths{"安装到 " + second + "/ 失败\n" + second + "/mir200/PlugList.txt: 不是普通文件",
+                   "安装完成"}));
+  EXPECT_EQ(readWholeFile(secret), "outside bytes");
+  EXPECT_EQ(readWholeFile(privateList), "A.dll\r\njxq.dll\r\n");
+  for (const char* name : {"M2Server.exe", "PlugList.txt", "gone.dll"}) {
+    struct stat info {};
+    ASSERT_EQ(::lstat((root + "/mir200/" + name).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+  }
+  EXPECT_EQ(readWholeFile(root + "/mir200/M2Server.exe"), "m2");
+  EXPECT_EQ(readWholeFile(root + "/mir200/gone.dll"), "gone");
+  EXPECT_EQ(readWholeFile(root + "/mir200/PlugList.txt"),
+            "A.dll\r\nM2LinkerX86.dll\r\nQZVM2PlusLoad.dll\r\n");
+  struct stat list {};
+  ::stat((root + "/mir200/PlugList.txt").c_str(), &list);
+  EXPECT_EQ(list.st_mode & 077, 0u);  // as private as the file it was read from
+  EXPECT_EQ(readWholeFile(dir.file("outside/gates/SelGate.exe")), "sel");
+  EXPECT_EQ(listTree(dir.file("outside")),
+            (Paths{"fifo", "gates/", "gates/SelGate.exe", "list.txt", "secret.bin"}));
 }

@@ -67,23 +67,30 @@ TEST_F(ZipExtract, StreamedArchiveFromBsdtar) {
   expectSourceTreeIn(dir.file("out"));
 }
 
-TEST_F(ZipExtract, FilesNeedTheirFolderFromAnEntryOrTheDisk) {
-  pythonZip(dir.file("with-dir.zip"),
+TEST_F(ZipExtract, ArchivesWithoutFolderEntriesGetTheirFoldersBelowTheTargetOnly) {
+  writeSourceTree();
+  infoZip(dir.file("src"), {"-r", "-D"}, dir.file("zip-D.zip"), {"."});
+  ASSERT_TRUE(pythonCheck(dir.file("zip-D.zip"),
+                          "assert not any(i.is_dir() for i in "
+                          "zipfile.ZipFile(sys.argv[1]).infolist())"));
+  pythonZip(dir.file("python.zip"),
             "z.writestr('top.txt', 'top')\n"
+            "z.writestr('d/e/in.txt', 'in')\n"
             "z.writestr(zipfile.ZipInfo('d/'), '')\n"
-            "z.writestr('d/in.txt', 'in')");
-  pythonZip(dir.file("without-dir.zip"),
-            "z.writestr('top.txt', 'top')\n"
-            "z.writestr('d/in.txt', 'in')");
-  EXPECT_EQ(zip.extract(dir.file("with-dir.zip"), dir.file("one")), 1);
-  EXPECT_EQ(listTree(dir.file("one")), (Paths{"d/", "d/in.txt", "top.txt"}));
+            "z.writestr('D/E/second.txt', 'second')");
+  EXPECT_EQ(zip.extract(dir.file("zip-D.zip"), dir.file("one")), 1);
+  expectSourceTreeIn(dir.file("one"));
+  EXPECT_EQ(zip.extract(dir.file("python.zip"), dir.file("two/")), 1);
+  EXPECT_EQ(listTree(dir.file("two")),
+            (Paths{"d/", "d/e/", "d/e/in.txt", "d/e/second.txt", "top.txt"}));
 
-  EXPECT_EQ(zip.extract(dir.file("without-dir.zip"), dir.file("two")), 0);
-  EXPECT_EQ(listTree(dir.file("two")), (Paths{"top.txt"}));  // written before the failure
-
-  ::mkdir(dir.file("two/d").c_str(), 0755);
-  EXPECT_EQ(zip.extract(dir.file("without-dir.zip"), dir.file("two")), 1);
-  EXPECT_EQ(readWholeFile(dir.file("two/d/in.txt")), "in");
+  // A folder the archive implies is never made or entered through a link in the target.
+  dir.write("outside/keep.txt", "keep");
+  ::mkdir(dir.file("three").c_str(), 0755);
+  ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("three/d").c_str()), 0);
+  EXPECT_EQ(zip.extract(dir.file("python.zip"), dir.file("three")), 0);
+  EXPECT_EQ(listTree(dir.file("outside")), Paths{"keep.txt"});
+  EXPECT_EQ(listDirectory(dir.file("three")), (Paths{"d", "top.txt"}));  // written before it
 }
 
 TEST_F(ZipExtract, ExtractedFilesAreWritableWhateverTheArchiveSays) {

@@ -1,8 +1,12 @@
 #include "install/plugin_list.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "install/case_path.h"
+#include "install/file_copy.h"
 #include "platform/replace_file.h"
 #include "platform/text.h"
 
@@ -17,25 +21,53 @@ bool isRemovedPlugin(const std::string& line) {
                      [&](const char* name) { return upper == name; });
 }
 
-}  // namespace
-
-std::optional<std::string> rewritePluginList(std::string_view stored,
-                                             const std::vector<std::string>& names) {
-  if (stored.empty()) return std::nullopt;
-  std::vector<std::string> kept;
-  for (std::string& line : splitText(stored, "\r\n")) {
-    if (!line.empty() && !isRemovedPlugin(line)) kept.push_back(std::move(line));
-  }
-  std::string out;
-  for (const std::string& line : kept) out += line + "\r\n";
-  for (const std::string& name : names) {
-    if (std::find(kept.begin(), kept.end(), name) == kept.end()) out += name + "\r\n";
-  }
-  return out;
+// A list of this code page holds no NUL byte and does not open with a UTF-16 byte-order
+// mark (UTF-16 text of CJK characters alone may hold no NUL).
+bool isCodePageText(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return false;
+  return !(text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"));
 }
 
-bool updatePluginList(const std::string& root, const std::vector<std::string>& names,
-                      CaseInsensitiveNames* lookup) {
+// The text without the spaces and tabs around it.
+std::string_view withoutBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// False for a link to a FIFO, socket or device (a list in name only), found without opening
+// it; true for a link to a regular file or to nothing (a missing list), and for the rest.
+bool leadsToRegularFileOrNothing(const Destination& list) {
+  if (list.kind != DestinationKind::Link) return true;
+  struct stat target {};
+  if (::stat(list.path.c_str(), &target) != 0) return errno == ENOENT;
+  return S_ISREG(target.st_mode);
+}
+
+}  // namespace
+
+PluginListEdit rewritePluginList(std::string_view stored, const std::vector<std::string>& names) {
+  if (stored.empty()) return {PluginListEdit::Result::LeftAlone, {}};
+  if (!isCodePageText(stored)) return {PluginListEdit::Result::NotText, {}};
+  const std::string_view lineEnd = stored.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+  std::vector<std::string> kept;
+  for (std::string& line : splitText(stored, lineEnd)) {
+    if (!line.empty() && !isRemovedPlugin(line)) kept.push_back(std::move(line));
+  }
+  PluginListEdit edit{PluginListEdit::Result::Rewritten, {}};
+  for (const std::string& line : kept) (edit.text += line) += lineEnd;
+  for (const std::string& name : names) {
+    const std::string wanted = toUpperAscii(withoutBlanks(name));
+    const bool listed = std::any_of(kept.begin(), kept.end(), [&](const std::string& line) {
+      return toUpperAscii(withoutBlanks(line)) == wanted;
+    });
+    if (!listed) (edit.text += name) += lineEnd;
+  }
+  return edit;
+}
+
+InstallResult updatePluginList(const std::string& root, const std::vector<std::string>& names,
+                               CaseInsensitiveNames* lookup) {
   CaseInsensitiveNames ownLookup;
   CaseInsensitiveNames& found = lookup != nullptr ? *lookup : ownLookup;
   std::string base = root;
@@ -43,10 +75,25 @@ bool updatePluginList(const std::string& root, const std::vector<std::string>& n
   const std::string folder = base + found.find(base, "mir200") + "/";
   const std::string path = folder + found.find(folder, "PlugList.txt");
   const Destination list = examineDestination(path);
-  if (list.kind == DestinationKind::Missing) return true;
-  if (list.kind == DestinationKind::Other) return false;
-  std::string stored = readRegularFile(list.path);
-  stored.resize(textLength(stored));
-  std::optional<std::string> rewritten = rewritePluginList(stored, names);
-  return !rewritten || replaceFileContents(list.path, *rewritten);
+  if (list.kind == DestinationKind::Missing) return {};
+  if (list.kind == DestinationKind::Other) return checkDestination(list);
+  if (!leadsToRegularFileOrNothing(list)) return installFailed(InstallProblem::NotAFile, path);
+  // A link is read through (reading the operator's list changes nothing) but never written
+  // through: the new list replaces the link. It gets no more permission bits than the file
+  // that was read, so a link to a private file does not publish its lines.
+  mode_t permissions = 0;
+  const std::string stored = readRegularFile(path, &permissions);
+  const PluginListEdit edit = rewritePluginList(stored, names);
+  if (edit.result == PluginListEdit::Result::NotText) {
+    return installFailed(InstallProblem::NotText, path);
+  }
+  // A list that already reads as it should is not touched (a read-only one included).
+  if (edit.result == PluginListEdit::Result::LeftAlone || edit.text == stored) return {};
+  if (InstallResult refused = checkDestination(list); !refused) return refused;
+  ReplacementFile file;
+  if (!file.create(list, permissions & 0666) ||
+      !writeAll(file.fd(), edit.text.data(), edit.text.size()) || !file.commit()) {
+    return installFailed(InstallProblem::SystemError, path, errno);
+  }
+  return {};
 }

@@ -55,10 +55,12 @@ class RootFolders {
 
 }  // namespace
 
-RootInstall installRecordsIntoRoot(const std::string& root,
-                                   const std::vector<InstallRecord>& records,
-                                   bool skipPluginListFiles, CaseInsensitiveNames& names) {
-  if (!hasRoomFor(root, spaceFor(records, skipPluginListFiles))) return RootInstall::NoSpace;
+InstallResult installRecordsIntoRoot(const std::string& root,
+                                     const std::vector<InstallRecord>& records,
+                                     bool skipPluginListFiles, CaseInsensitiveNames& names) {
+  if (!hasRoomFor(root, spaceFor(records, skipPluginListFiles))) {
+    return installFailed(InstallProblem::NoSpace, root);
+  }
   RootFolders folders(root, names);
   for (const InstallRecord& record : records) {
     const std::vector<std::string> parts = splitText(record.relativePath, "/");
@@ -66,8 +68,9 @@ RootInstall installRecordsIntoRoot(const std::string& root,
     const std::string directory = folders.folderFor(parts);
     if (skipped(record, skipPluginListFiles)) continue;
     const std::string name = names.find(directory, parts.back());
-    if (!copyFileOverwriting(record.sourcePath, directory + name)) return RootInstall::CopyFailed;
+    InstallResult copied = copyFileOverwriting(record.sourcePath, directory + name);
+    if (!copied) return copied;
     names.added(directory, name);
   }
-  return RootInstall::Installed;
+  return {};
 }

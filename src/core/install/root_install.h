@@ -4,13 +4,8 @@
 #include <vector>
 
 #include "install/case_path.h"
+#include "install/install_failure.h"
 #include "install/install_jobs.h"
-
-enum class RootInstall {
-  Installed,   // every record was copied (or skipped as the rules say)
-  NoSpace,     // the root's file system lacks room: nothing in the root was changed
-  CopyFailed,  // a copy failed; the records before it stay copied, the rest were not tried
-};
 
 // Copies every record, in order, to `root` (ending with "/") + its relative path. First
 // the root's file system must have room for all the files (free_space.h), else NoSpace
@@ -21,6 +16,10 @@ enum class RootInstall {
 // `skipPluginListFiles`, a record whose relative path contains "PlugList.txt" (ASCII case
 // ignored) gets its folders but is not copied. Each copy replaces the destination
 // atomically and leaves a file that is its own source alone (file_copy.h).
-RootInstall installRecordsIntoRoot(const std::string& root,
-                                   const std::vector<InstallRecord>& records,
-                                   bool skipPluginListFiles, CaseInsensitiveNames& names);
+//
+// Done when every record was copied (or skipped as the rules say). Fails with NoSpace when
+// the root's file system lacks room (nothing in the root was changed), or with the first
+// failed copy's reason (the records before it stay copied, the rest were not tried).
+InstallResult installRecordsIntoRoot(const std::string& root,
+                                     const std::vector<InstallRecord>& records,
+                                     bool skipPluginListFiles, CaseInsensitiveNames& names);

@@ -8,13 +8,14 @@
 
 #include "platform/unique_fd.h"
 
-std::string readWholeFile(const std::string& path) {
+std::string readWholeFile(const std::string& path, struct stat* opened) {
   // Non-blocking, so a FIFO or device in the file's place is refused at once instead of
   // waiting for a writer; it has no effect on a regular file.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return {};
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (opened != nullptr) *opened = info;
   std::string bytes;
   bytes.reserve(static_cast<size_t>(info.st_size));
   char chunk[65536];

@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <string>
 
-// The whole content of a file; empty when it is missing or unreadable.
-std::string readWholeFile(const std::string& path);
+struct stat;
+
+// The whole content of a regular file; empty when it is missing, unreadable or of another
+// kind (opened without blocking, so a FIFO or device is refused at once). `opened`, when
+// given, receives the status of the file that was read.
+std::string readWholeFile(const std::string& path, struct stat* opened = nullptr);
 // Creates or truncates the file and writes the bytes; false on any failure.
 bool writeWholeFile(const std::string& path, const std::string& bytes);
 // Deletes a file; false when nothing was deleted.

@@ -6,9 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/files.h"
 
@@ -38,22 +36,23 @@ unsigned long long nextUnique() {
 Destination examineDestination(const std::string& path) {
   Destination found;
   found.path = path;
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
     found.kind = errno == ENOENT ? DestinationKind::Missing : DestinationKind::Other;
+    found.error = errno == ENOENT ? 0 : errno;
     return found;
   }
-  found.kind = DestinationKind::Other;
-  if (S_ISLNK(link.st_mode)) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return found;
-    found.path = resolved;
-    std::free(resolved);
-    if (::lstat(found.path.c_str(), &link) != 0) return found;
-  }
-  if (S_ISREG(link.st_mode)) {
+  if (S_ISREG(info.st_mode)) {
     found.kind = DestinationKind::Regular;
-    found.state = link;
+    found.state = info;
+  } else if (S_ISLNK(info.st_mode)) {
+    // Only the kind of what the link leads to is looked at (stat opens nothing): a link to
+    // a folder stands for the folder, as a folder in the file's place does.
+    struct stat target {};
+    const bool folder = ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    found.kind = folder ? DestinationKind::Other : DestinationKind::Link;
+  } else {
+    found.kind = DestinationKind::Other;
   }
   return found;
 }
@@ -64,9 +63,9 @@ ReplacementFile::~ReplacementFile() {
   ::unlink(temporary_.c_str());
 }
 
-bool ReplacementFile::create(const Destination& destination) {
+bool ReplacementFile::create(const Destination& destination, mode_t newFileMode) {
   const bool replacing = destination.kind == DestinationKind::Regular;
-  const mode_t mode = replacing ? S_IRUSR | S_IWUSR : 0666;
+  const mode_t mode = replacing ? S_IRUSR | S_IWUSR : newFileMode;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name = temporaryNameFor(destination.path, nextUnique());
     fd_.reset(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
@@ -88,9 +87,18 @@ bool ReplacementFile::create(const Destination& destination) {
 }
 
 bool ReplacementFile::commit() {
-  if (temporary_.empty()) return false;
+  if (temporary_.empty()) {
+    errno = EBADF;
+    return false;
+  }
   const bool closed = ::close(fd_.release()) == 0;
-  if (!closed || ::rename(temporary_.c_str(), destination_.c_str()) != 0) return false;
+  if (!closed || ::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
+    errno = error;
+    return false;
+  }
   temporary_.clear();
   return true;
 }
@@ -100,14 +108,18 @@ bool writeAll(int fd, const char* data, size_t size) {
   while (done < size) {
     ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
   return true;
 }
 
-std::string readRegularFile(const std::string& path) {
-  return readWholeFile(path);  // opens without blocking and reads regular files only
+std::string readRegularFile(const std::string& path, mode_t* permissions) {
+  struct stat opened {};
+  std::string bytes = readWholeFile(path, &opened);  // opens without blocking, regular only
+  if (permissions != nullptr) *permissions = opened.st_mode & 07777;
+  return bytes;
 }
 
 bool replaceFileContents(const std::string& path, const std::string& bytes) {

@@ -93,10 +93,6 @@ UniqueFd TargetTree::openParent(const PathComponents& path) const {
   return openDirectory(path, path.size() - 1);
 }
 
-bool TargetTree::isDirectory(const PathComponents& path) const {
-  return static_cast<bool>(openDirectory(path, path.size()));
-}
-
 bool TargetTree::makeDirectories(const PathComponents& path,
                                  std::vector<PathComponents>& created) const {
   UniqueFd current(::dup(root_.get()));

@@ -24,9 +24,6 @@ class TargetTree {
   // chose it). False when it is not an openable directory.
   bool open(const std::string& target);
 
-  // True when the path names a real directory (the target itself for no components).
-  bool isDirectory(const PathComponents& path) const;
-
   // Creates each missing directory of the path, appending each one it created to
   // `created` (outermost first). False when a creation fails or an existing inner
   // component is not a real directory (a link included). An existing last component of

@@ -48,13 +48,6 @@ bool startsWithLocalHeader(const std::string& archive) {
   return static_cast<int32_t>(value) >= 1;
 }
 
-// A relative target (without "..") gets the missing parents of its files created, as a
-// relative output path always did; an absolute one relies on directory entries.
-bool parentsCreatedBelow(const std::string& target) {
-  return !target.empty() && target[0] != '/' && target.find("../") == std::string::npos &&
-         target.find("..\\") == std::string::npos;
-}
-
 std::string outputPath(const std::string& target, const std::vector<std::string>& path) {
   std::string full = target;
   if (full.back() != '/') full += '/';
@@ -101,8 +94,7 @@ int ZIP::run(const std::string& archive, const std::string& target) {
       std::min<size_t>(count, static_cast<size_t>(std::numeric_limits<int32_t>::max())));
   TargetTree tree;
   if (!tree.open(target) || !hasRoomFor(target, spaceFor(zip.entries()))) return 0;
-  const ExtractionPlan plan =
-      planExtraction(zip.entries(), tree, parentsCreatedBelow(target), kNameLimit);
+  const ExtractionPlan plan = planExtraction(zip.entries(), kNameLimit);
   std::function<bool(size_t)> afterEntry;
   if (onProgress) {
     afterEntry = [&](size_t index) {

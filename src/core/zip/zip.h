@@ -35,8 +35,10 @@ class ZIP {
   // archive over 4 GiB is not supported. Any failure here gives 0 with nothing written.
   //
   // Output paths are the target plus the entry name, "/" and "\" both taken as
-  // separators. Nothing is ever written outside the target: an entry named with "..", an
-  // absolute name, a drive letter or a path through a symbolic link is refused. Names that
+  // separators; the missing folders of a file are created, whether or not the archive
+  // holds entries for them. Nothing is ever written outside the target: an entry named
+  // with "..", an absolute name, a drive letter or a path through a symbolic link is
+  // refused. Names that
   // differ only in ASCII letter case name one file, the later entry winning (zip_plan.h).
   // An entry whose data do not match its CRC-32 or size fails. Extracted files are
   // writable whatever the archive's attributes say, and carry the entry's modification and

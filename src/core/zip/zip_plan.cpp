@@ -46,10 +46,6 @@ UnflaggedNames unflaggedNamesOf(const std::vector<ZipEntryRecord>& records) {
 
 class Planner {
  public:
-  Planner(const TargetTree& tree, bool createParents) : tree_(tree) {
-    plan_.createParents = createParents;
-  }
-
   // Adds the entry; false when the run stops at it.
   bool add(const ZipEntryRecord& record, PlannedEntry entry) {
     if (entry.directory) return addDirectory(std::move(entry));
@@ -104,37 +100,27 @@ class Planner {
     for (size_t k = 1; k <= count; ++k) planned_.try_emplace(keyOf(path, k), Planned::Directory);
   }
 
-  // Whether the folder of a file at `path` exists when the file is written.
+  // Whether the folder of a file at `path` can be made when the file is written: no
+  // earlier file entry took one of its folders. Its folders then count as planned.
   bool parentWillExist(const PathComponents& path) {
     const size_t count = path.size() - 1;
     for (size_t k = 1; k <= count; ++k) {
       if (const Planned* kind = kindOf(path, k); kind && *kind == Planned::File) return false;
     }
-    if (plan_.createParents) {
-      markDirectories(path, count);
-      return true;
-    }
-    if (count == 0) return true;
-    if (const Planned* kind = kindOf(path, count)) return *kind == Planned::Directory;
-    const std::string key = keyOf(path, count);
-    auto [known, inserted] = onDisk_.try_emplace(key, false);
-    if (inserted) known->second = tree_.isDirectory(PathComponents(path.begin(), path.end() - 1));
-    return known->second;
+    markDirectories(path, count);
+    return true;
   }
 
-  const TargetTree& tree_;
   ExtractionPlan plan_;
   std::unordered_map<std::string, Planned> planned_;
   std::unordered_map<std::string, size_t> groups_;
-  std::unordered_map<std::string, bool> onDisk_;
 };
 
 }  // namespace
 
-ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, const TargetTree& tree,
-                              bool createParents, size_t nameLimit) {
+ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, size_t nameLimit) {
   const UnflaggedNames unflagged = unflaggedNamesOf(records);
-  Planner planner(tree, createParents);
+  Planner planner;
   CaseFolding folding;
   for (size_t index = 0; index < records.size(); ++index) {
     const ZipEntryRecord& record = records[index];

@@ -31,20 +31,17 @@ struct ExtractionPlan {
   // The file entries, grouped by the path they write (indexes into `entries`, in
   // archive order); groups ordered by their first entry.
   std::vector<std::vector<size_t>> fileGroups;
-  // Create the missing folders of each file's path (a relative target), rather than
-  // requiring them to exist or come from an earlier folder entry.
-  bool createParents = false;
 };
 
-// Plans the extraction of `records` into `tree`. An entry is refused when its name is
-// kNameLimit bytes or longer, holds a NUL, or could leave the target (entry_path.h); when
-// it is a file whose path an earlier folder entry made a folder, or whose folder neither
-// an earlier entry makes nor exists below the target (unless `createParents`); or when
-// it is a folder below an earlier file. A folder entry whose path an earlier file took is
-// left out of the way, as an existing file is.
+// Plans the extraction of `records`. An entry is refused when its name is `nameLimit`
+// bytes or longer, holds a NUL, or could leave the target (entry_path.h); when it is a
+// file whose path an earlier folder entry made a folder, or whose folders an earlier file
+// entry took; or when it is a folder below an earlier file. The folders of a file need no
+// entries of their own (many tools write none): the run creates the missing ones. A
+// folder entry whose path an earlier file took is left out of the way, as an existing
+// file is.
 //
 // Names that differ only in ASCII letter case are one name, as on the file systems the
 // archives come from: each path component takes the spelling met first, so entries that
 // differ only in case write the same file, and the later one in the archive wins.
-ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, const TargetTree& tree,
-                              bool createParents, size_t nameLimit);
+ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, size_t nameLimit);

@@ -120,15 +120,15 @@ class ExtractionRun {
   }
 
  private:
-  // Creates the folders of the entries in order: folder entries, and with createParents
-  // the folders of file entries. The run ends before the first entry whose folder fails.
+  // Creates the folders of the entries in order: folder entries, and the folders of file
+  // entries. The run ends before the first entry whose folder fails.
   void createFolders() {
     for (size_t index = 0; index < plan_.entries.size(); ++index) {
       const PlannedEntry& entry = plan_.entries[index];
       bool made = true;
       if (entry.directory && !entry.leftAsIs) {
         made = makeFolders(index, entry.path);
-      } else if (!entry.directory && plan_.createParents) {
+      } else if (!entry.directory) {
         made = makeFolders(index, PathComponents(entry.path.begin(), entry.path.end() - 1));
       }
       if (!made) {
