@@ -300,11 +300,9 @@ int install(const Options& options) {
   if (package.directoryBox == nullptr) {
     installTools(session.state(), zip);
   } else {
+    // A failed root's message box (on standard error) names the file and the system's reason.
     session.window.setText(package.directoryBox, roots);
-    for (const RootFailure& failed : installPackage(session.state(), package, zip)) {
-      std::fprintf(stderr, "install %s: %s\n", package.name,
-                   describeInstallFailure(failed.failure).c_str());
-    }
+    installPackage(session.state(), package, zip);
   }
   // Every other message names what failed (an archive, a root); all of them are local files.
   const std::vector<std::string>& messages = session.window.messages;

@@ -149,7 +149,7 @@ TEST(OperatorPaths, RelativeDirAndRootMeanTheFoldersBelowTheCurrentOne) {
   Outcome readOnly = runCli("install 反挂 --dir " + shellQuote(work.file("prog")) + " --root " +
                                 shellQuote(work.file("root")),
                             work);
-  EXPECT_EQ(readOnly.exitCode, 1);
-  EXPECT_EQ(readOnly.errorText,
-            "install 反挂: " + work.file("root/RunGate/RunGate.exe") + ": 只读文件\n");
+  EXPECT_EQ(readOnly.exitCode, 5);
+  EXPECT_EQ(readOnly.errorText, "安装到 " + work.file("root") + "/ 失败\n" +
+                                    work.file("root/RunGate/RunGate.exe") + ": 只读文件\n");
 }
