@@ -109,7 +109,7 @@ int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool 
   return kOpenTransient;
 }
 
-int32_t readResponse(Worker& worker, BodyBuffer& body);
+int32_t readResponse(Worker& worker, BodyBuffer& body, const HttpSettings* settings = nullptr);
 
 // Asks the proxy on worker.dataSocket for a tunnel to the origin. Only a 2xx answer with
 // nothing after its header opens one.
@@ -136,14 +136,29 @@ int32_t openTunnel(Worker& worker, const HostAndPort& origin) {
   return kOpenPermanent;
 }
 
+// A TLS connection that the server refused for good (a version, a cipher, a client
+// certificate it wants): the task ends at once, naming OpenSSL's reason. False for anything
+// else, which stays a transient failure.
+bool failedForGood(Worker& worker, const HttpSettings& settings) {
+  auto* stream = dynamic_cast<TlsStream*>(worker.dataFilter.get());
+  if (stream == nullptr || !stream->refusal()) return false;
+  engineFailure(worker, FailureKind::Security,
+                formatText("TLS 连接被服务器拒绝 [%s]: %s", originOf(settings).name.c_str(),
+                           stream->refusal()->c_str()));
+  return true;
+}
+
 // TLS over worker.dataSocket for the settings' server (through the proxy's tunnel when one
-// is used). A certificate that is not accepted is a permanent failure that names its reason.
+// is used). A certificate that is not accepted, and a handshake that no retry can change, are
+// permanent failures that name their reason.
 int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings) {
   TransferTask& task = worker.task;
   HostAndPort origin = originOf(settings);
+  TlsPeer peer{origin.name, origin.port, std::string()};
   if (settings.proxy && !settings.proxy->empty()) {
     int32_t tunnel = openTunnel(worker, origin);
     if (tunnel != kOpenReady) return tunnel;
+    peer.proxy = *settings.proxy;
   }
   std::string error;
   TlsClient* client = layer.tlsClient(error);
@@ -153,7 +168,7 @@ int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings)
   }
   TlsHandshake handshake;
   std::unique_ptr<TlsStream> stream =
-      client->connect(worker.dataSocket.get(), origin.name, task.connectTimeout, worker, handshake);
+      client->connect(worker.dataSocket.get(), peer, task.connectTimeout, worker, handshake);
   if (stream) {
     engineLog(task, &worker, kLogProgress,
               handshake.resumed ? "TLS 连接已建立 (会话复用)" : "TLS 连接已建立");
@@ -165,6 +180,11 @@ int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings)
       engineFailure(worker, FailureKind::Security,
                     formatText("服务器证书验证失败 [%s]: %s", origin.name.c_str(),
                                handshake.message.c_str()));
+      return kOpenPermanent;
+    case TlsFailure::Refused:
+      engineFailure(
+          worker, FailureKind::Security,
+          formatText("TLS 握手被拒绝 [%s]: %s", origin.name.c_str(), handshake.message.c_str()));
       return kOpenPermanent;
     case TlsFailure::Stopped:
       return kOpenTransient;
@@ -200,15 +220,18 @@ int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_vi
   int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker,
                                  worker.dataFilter.get());
   if (sent != static_cast<int32_t>(request->size())) {
-    if (!worker.stopRequested()) engineFailure(worker, FailureKind::Network, "发送请求失败");
+    if (worker.stopRequested()) return kOpenTransient;
+    if (failedForGood(worker, settings)) return kOpenPermanent;
+    engineFailure(worker, FailureKind::Network, "发送请求失败");
     return kOpenTransient;
   }
   return kOpenReady;
 }
 
 // Reads until a whole header block is held, parses it into the worker's state and copies
-// the body bytes that followed it into `body`.
-int32_t readResponse(Worker& worker, BodyBuffer& body) {
+// the body bytes that followed it into `body`. `settings` name the server of a TLS connection
+// (a refusal that comes with the first read ends the task).
+int32_t readResponse(Worker& worker, BodyBuffer& body, const HttpSettings* settings) {
   TransferTask& task = worker.task;
   char buffer[kHttpHeaderBufferSize];
   size_t held = 0;
@@ -228,6 +251,7 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
     held += result.received;
     if (worker.stopRequested()) return kOpenTransient;
     if (result.code < 0) {
+      if (settings != nullptr && failedForGood(worker, *settings)) return kOpenPermanent;
       engineFailure(worker, FailureKind::Network, errorText(result.code));
       return kOpenTransient;
     }
@@ -361,7 +385,7 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     int64_t position = resuming ? worker.position() : 0;
     std::string range = resuming ? rangeLines(settings, position) : std::string();
     if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
-    if ((result = readResponse(worker, body)) != kOpenReady) return result;
+    if ((result = readResponse(worker, body, &settings)) != kOpenReady) return result;
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
     int32_t code = response.statusCode;
     if (resuming && (code == 206 || code == 416)) {
@@ -441,7 +465,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   int64_t position = worker.position();
   std::string range = rangeLines(settings, position);
   if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
-  if ((result = readResponse(worker, body)) != kOpenReady) return result;
+  if ((result = readResponse(worker, body, &settings)) != kOpenReady) return result;
   const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
   int32_t code = response.statusCode;
   int64_t total = task.totalSize.load();
