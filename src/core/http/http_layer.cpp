@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr char kTooManyRedirects[] = "COOKIE过长或获得重定向信息错误或不支持的协议";
+constexpr char kBadRedirect[] = "COOKIE过长或获得重定向信息错误或不支持的协议";
+constexpr char kRedirectLoop[] = "重定向循环: [%s] 已在本次重定向中出现过";
+constexpr char kTooManyRedirects[] = "重定向次数过多: 超过 %d 次";
 constexpr char kRequestTooLong[] = "请求信息过长, 无法发送";
 
 std::string spacesEncoded(std::string_view text) {
@@ -216,7 +218,7 @@ int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_vi
     engineFailure(worker, FailureKind::None, kRequestTooLong);
     return kOpenPermanent;
   }
-  engineLog(task, &worker, kLogSent, *request);
+  engineLog(task, &worker, kLogSent, requestForLog(*request));
   int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker,
                                  worker.dataFilter.get());
   if (sent != static_cast<int32_t>(request->size())) {
@@ -331,9 +333,11 @@ std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlPa
   HttpSettings settings;
   if (param.proxy && !param.proxy->empty()) settings.proxy = param.proxy;
   settings.secure = url.secure;
-  settings.hostText = url.hostPart;
+  // Credentials in the URL go as Authorization, never in Host, the request line or Referer.
+  settings.hostText = url.authority;
   settings.port = url.port;
-  std::string whole(withoutFragment(param.url.value_or(std::string())));
+  if (url.userInfo) settings.authorization = basicAuthorization(*url.userInfo);
+  std::string whole = urlWithoutUserInfo(withoutFragment(param.url.value_or(std::string())));
   bool wholeUrl = settings.proxy && !settings.secure;
   settings.requestUri = spacesEncoded(wholeUrl ? std::string_view(whole) : url.path);
   if (param.referer) {
@@ -371,6 +375,8 @@ RedirectResult HttpLayer::redirect(const HttpResponseInfo& response) {
 int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
   TransferTask& task = worker.task;
   HttpLayer& layer = static_cast<HttpLayer&>(*task.protocol);
+  // Every URL of this redirect chain: one that comes again is a loop.
+  std::vector<std::string> chain{spacesEncoded(currentUrl(layer.settings()))};
   for (int32_t redirects = 0;; ++redirects) {
     HttpSettings settings = layer.settings();
     settings.requestUri = spacesEncoded(settings.requestUri);
@@ -426,14 +432,15 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
           static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(body.length), total));
       return kOpenReady;
     }
-    if (code != 301 && code != 302) return rejectStatus(worker, code);
+    if (!isRedirectStatus(code)) return rejectStatus(worker, code);
     if (!response.location) {
       engineFailure(worker, FailureKind::ServerReply, "获得重定向信息错误");
       return kOpenPermanent;
     }
     engineLog(task, &worker, kLogError, formatText("重定向到 [%s]", response.location->c_str()));
     if (redirects >= task.tuning.maxRedirects) {
-      engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
+      engineFailure(worker, FailureKind::ServerReply,
+                    formatText(kTooManyRedirects, task.tuning.maxRedirects));
       return kOpenPermanent;
     }
     RedirectResult redirect = layer.redirect(response);
@@ -444,9 +451,15 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
       return kOpenPermanent;
     }
     if (redirect != RedirectResult::Followed) {
-      engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
+      engineFailure(worker, FailureKind::ServerReply, kBadRedirect);
       return kOpenPermanent;
     }
+    std::string next = spacesEncoded(currentUrl(layer.settings()));
+    if (std::find(chain.begin(), chain.end(), next) != chain.end()) {
+      engineFailure(worker, FailureKind::ServerReply, formatText(kRedirectLoop, next.c_str()));
+      return kOpenPermanent;
+    }
+    chain.push_back(std::move(next));
     worker.dataFilter.reset();
     worker.dataSocket.reset();
     worker.state<HttpWorkerState>().response = HttpResponseInfo{};
