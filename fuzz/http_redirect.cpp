@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<std::string> request = buildHttpRequest(requestFieldsFor(settings));
   if (request && request->size() >= kHttpRequestLimit) __builtin_trap();
   if (request && settings.authorization &&
-      requestForLog(*request).find(*settings.authorization) != std::string::npos) {
+      requestForLog(*request).find("\r\nAuthorization: " + *settings.authorization) !=
+          std::string::npos) {
     __builtin_trap();
   }
   if (request) {
