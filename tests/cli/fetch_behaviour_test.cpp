@@ -168,12 +168,7 @@ TEST_F(FetchBehaviour, UrlCredentialsGoAsAuthorizationToTheirHostOnlyAndAreNever
   for (const std::string& request : requests) {
     SCOPED_TRACE(request);
     std::string target = requestTarget(request);
-    std::string host = request.substr(request.find("\r\nHost: "));
-    host = host.substr(0, host.find("\r\n", 2));
-    EXPECT_EQ(host.find('@'), std::string::npos);
-    std::string referer = request.substr(request.find("\r\nReferer: "));
-    referer = referer.substr(0, referer.find("\r\n", 2));
-    EXPECT_EQ(referer.find('@'), std::string::npos);
+    EXPECT_EQ(request.find('@'), std::string::npos);  // not in Host, Referer or anywhere
     bool original = request.find("\r\nAuthorization: Basic dXNlcjpwQHNz\r\n") != std::string::npos;
     bool own = request.find("\r\nAuthorization: Basic b3RoZXI6czNjcmV0\r\n") != std::string::npos;
     EXPECT_EQ(original, target == "/a/f.bin" || target == "/c/f.bin");

@@ -163,18 +163,6 @@ TEST(HttpRedirect, AbsoluteLocationWithCookie) {
   r.location = "http://third.example/x.zip";
   ASSERT_EQ(resolveRedirect(same, r), RedirectResult::Followed);
   EXPECT_FALSE(same.extraHeader);
-
-  // IPv6 literals are whole hosts, with or without a port.
-  r.cookie = "v6=1";
-  for (auto [location, kept] :
-       {std::pair{"http://[::ffff:127.0.0.1]:8080/x", false}, std::pair{"http://[::2]/x", false},
-        std::pair{"http://[::1]/x", true}}) {
-    HttpSettings v6 = direct();
-    v6.hostText = "[::1]:8080";
-    r.location = location;
-    ASSERT_EQ(resolveRedirect(v6, r), RedirectResult::Followed);
-    EXPECT_EQ(v6.extraHeader.has_value(), kept) << location;
-  }
 }
 
 TEST(HttpRedirect, LocationsResolveAsRfc3986Says) {
