@@ -1,6 +1,7 @@
 // downloader-cli fetch over https against a real nginx and a CA made for the test: whole
-// files at several connection counts, certificates that must be refused, redirects between
-// http and https, a CONNECT proxy, and IPv6 loopback.
+// files at several connection counts, certificates that must be refused, sessions and server
+// names per host, servers that refuse the handshake for good, redirects between http and
+// https, a CONNECT proxy, and IPv6 loopback.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,7 +13,9 @@
 #include "connect_proxy.h"
 #include "demo_site.h"
 #include "nginx_server.h"
+#include "openssl_server.h"
 #include "platform/files.h"
+#include "scripted_server.h"
 #include "temp_dir.h"
 #include "test_ca.h"
 
@@ -118,6 +121,91 @@ TEST_F(HttpsFetch, CertificatesThatFailVerificationEndQuicklyWithTheirReasonAndN
   Outcome outcome = fetch(server.url("/f100003.bin"), path, "--insecure");
   ASSERT_EQ(outcome.exitCode, 0) << outcome.errorText;
   EXPECT_TRUE(readWholeFile(path) == expected("f100003.bin"));
+}
+
+// A session is resumed only with the host whose certificate its full handshake verified, and
+// every connection names the host it asks for. Through the CONNECT proxy any name reaches the
+// one nginx, so a redirect can move to a name its certificate covers (alias.test) or does not
+// (elsewhere.test) while the server still holds the first name's session.
+TEST_F(HttpsFetch, SessionsAndServerNamesBelongToTheHostAsked) {
+  ConnectProxy proxy;
+  std::string viaProxy = "--proxy 127.0.0.1:" + std::to_string(proxy.port());
+  for (std::string protocols : {"TLSv1.2", "TLSv1.3"}) {
+    SCOPED_TRACE(protocols);
+    NginxListen listen = tls("good");
+    listen.tlsProtocols = protocols;
+    listen.extraHttpConfig = "  log_format names \"$ssl_server_name $ssl_session_reused $uri\";\n";
+    TempDir logs;
+    NginxServer server(site_->path(),
+                       "    access_log " + logs.file("access.log") + " names;\n" +
+                           "    location = /alias { return 302 "
+                           "https://alias.test:$server_port/f100003.bin; }\n"
+                           "    location = /away { return 302 "
+                           "https://elsewhere.test:$server_port/f100003.bin; }\n",
+                       listen);
+    std::string port = std::to_string(server.port());
+    std::string path = out_.file(protocols + "alias.bin");
+    Outcome moved =
+        fetch("https://localhost:" + port + "/alias", path, "--connections 4 " + viaProxy);
+    ASSERT_EQ(moved.exitCode, 0) << moved.errorText;
+    EXPECT_TRUE(readWholeFile(path) == expected("f100003.bin"));
+
+    std::string refusedPath = out_.file(protocols + "away.bin");
+    Outcome away = fetch("https://localhost:" + port + "/away", refusedPath, viaProxy);
+    EXPECT_EQ(away.exitCode, 7) << away.errorText;
+    EXPECT_NE(away.errorText.find("hostname mismatch"), std::string::npos) << away.errorText;
+    EXPECT_FALSE(fileExists(refusedPath));
+
+    // A trailing dot names the same host: resolved, verified and sent as "localhost".
+    std::string dotted = out_.file(protocols + "dotted.bin");
+    Outcome dot = fetch("https://localhost.:" + port + "/f1.bin", dotted);
+    ASSERT_EQ(dot.exitCode, 0) << dot.errorText;
+    EXPECT_TRUE(readWholeFile(dotted) == expected("f1.bin"));
+
+    std::string log = readWholeFile(logs.file("access.log"));
+    EXPECT_NE(log.find("localhost . /alias\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("alias.test r /f100003.bin\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("localhost . /away\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("localhost . /f1.bin\n"), std::string::npos) << log;
+    // No request after the redirect named or resumed the first host.
+    EXPECT_EQ(log.find("localhost . /f100003.bin"), std::string::npos) << log;
+    EXPECT_EQ(log.find("localhost r /f100003.bin"), std::string::npos) << log;
+  }
+}
+
+// Servers that will answer every connection the same way: only TLS 1.1, no cipher we share, a
+// client certificate required (refused in the handshake with TLS 1.2, at the first read with
+// TLS 1.3). The task ends at once as a security failure naming OpenSSL's reason, while a
+// connection that merely breaks stays a network failure.
+TEST_F(HttpsFetch, HandshakesRefusedForGoodEndAtOnceNamingTheReason) {
+  struct Case {
+    std::vector<std::string> options;
+    const char* reason;
+  };
+  for (const Case& c : {Case{{"-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0"}, "protocol version"},
+                        Case{{"-tls1_2", "-cipher", "aRSA"}, "handshake failure"},
+                        Case{{"-tls1_2", "-Verify", "1"}, "handshake failure"},
+                        Case{{"-tls1_3", "-Verify", "1"}, "certificate required"}}) {
+    SCOPED_TRACE(c.options[0] + " " + c.options[1] + " " + c.options[2]);
+    OpensslServer server(ca_->certificateFile("good"), ca_->keyFile("good"), c.options);
+    std::string path = out_.file("refused.bin");
+    Outcome outcome = fetch(server.url("/f.bin"), path, "--retries 3 --log");
+    EXPECT_EQ(outcome.exitCode, 7) << outcome.errorText;
+    EXPECT_NE(outcome.errorText.find(c.reason), std::string::npos) << outcome.errorText;
+    EXPECT_EQ(outcome.errorText.find("重试"), std::string::npos) << outcome.errorText;
+    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(fileExists(path + ".part"));
+  }
+  // The same server without those demands completes the handshake (its status page has no
+  // length, a server-reply failure).
+  OpensslServer willing(ca_->certificateFile("good"), ca_->keyFile("good"), {});
+  Outcome answered = fetch(willing.url("/f.bin"), out_.file("willing.bin"));
+  EXPECT_EQ(answered.exitCode, 3) << answered.errorText;
+  // A peer that resets the connection in the handshake is a network failure, retried.
+  ScriptedServer resetting([](ScriptedConnection& c) { c.close(true); });
+  Outcome reset = fetch("https://127.0.0.1:" + std::to_string(resetting.port()) + "/f.bin",
+                        out_.file("reset.bin"), "--retries 0");
+  EXPECT_EQ(reset.exitCode, 4) << reset.errorText;
 }
 
 TEST_F(HttpsFetch, HttpIsFollowedToHttpsButHttpsNeverBackToHttp) {

@@ -1,9 +1,12 @@
 // Request text, response parsing, file names from Content-Disposition, redirects.
 #include <gtest/gtest.h>
 
+#include "http/http_layer.h"
 #include "http/http_redirect.h"
 #include "http/http_request.h"
 #include "http/http_response.h"
+#include "net/url_split.h"
+#include "transfer/task_param.h"
 
 namespace {
 
@@ -160,6 +163,85 @@ TEST(HttpRedirect, AbsoluteLocationWithCookie) {
   r.location = "http://third.example/x.zip";
   ASSERT_EQ(resolveRedirect(same, r), RedirectResult::Followed);
   EXPECT_FALSE(same.extraHeader);
+}
+
+TEST(HttpRedirect, LocationsResolveAsRfc3986Says) {
+  HttpResponseInfo r;
+  // RFC 3986 section 5.4 against http://a/b/c/d;p?q; every result stays on host a.
+  for (auto [location, uri] : {
+           std::pair{"g", "/b/c/g"},
+           {"./g", "/b/c/g"},
+           {"g/", "/b/c/g/"},
+           {"/g", "/g"},
+           {"?y", "/b/c/d;p?y"},
+           {"g?y", "/b/c/g?y"},
+           {"g#s", "/b/c/g"},
+           {";x", "/b/c/;x"},
+           {".", "/b/c/"},
+           {"..", "/b/"},
+           {"../g", "/b/g"},
+           {"../..", "/"},
+           {"../../../../g", "/g"},
+           {"/./g", "/g"},
+           {"/../g", "/g"},
+           {"g.", "/b/c/g."},
+           {"..g", "/b/c/..g"},
+           {"./../g", "/b/g"},
+           {"./g/.", "/b/c/g/"},
+           {"g/../h", "/b/c/h"},
+           {"g;x=1/../y", "/b/c/y"},
+           {"g?y/../x", "/b/c/g?y/../x"},
+           {"http://a/b/../c?q#f", "/c?q"},
+           {"//a/x/./y", "/x/y"},
+       }) {
+    HttpSettings s = direct();
+    s.hostText = "a";
+    s.requestUri = "/b/c/d;p?q";
+    r.location = location;
+    ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed) << location;
+    EXPECT_EQ(s.requestUri, uri) << location;
+    EXPECT_EQ(s.hostText, "a") << location;
+  }
+  // A network-path reference keeps the scheme and takes the new host and port.
+  HttpSettings secure = direct();
+  secure.secure = true;
+  r.location = "//s.example:8443/f.zip";
+  ASSERT_EQ(resolveRedirect(secure, r), RedirectResult::Followed);
+  EXPECT_TRUE(secure.secure);
+  EXPECT_EQ(secure.hostText, "s.example:8443");
+  EXPECT_EQ(secure.port, 8443);
+  EXPECT_EQ(currentUrl(secure), "https://s.example:8443/f.zip");
+}
+
+// Credentials go as Authorization to their own scheme, host and port; never in Host, the
+// request line or Referer; never in a log of the request.
+TEST(HttpRedirect, CredentialsGoToTheirOriginOnly) {
+  TaskParam param;
+  param.url = "http://us%65r:p%40ss@h:8080/d/f.zip";
+  for (bool viaProxy : {false, true}) {
+    if (viaProxy) param.proxy = "p:3128";
+    std::unique_ptr<ProtocolLayer> layer = makeHttpLayer(param, *splitUrl(*param.url));
+    HttpSettings s = static_cast<HttpLayer&>(*layer).settings();
+    EXPECT_EQ(s.authorization, "Basic dXNlcjpwQHNz");  // base64 of "user:p@ss"
+    EXPECT_EQ(s.referer, "http://h:8080/d");
+    std::string text = request(s);
+    EXPECT_EQ(text.find('@'), std::string::npos) << text;
+    EXPECT_NE(text.find("Host: h:8080\r\nAuthorization: Basic dXNlcjpwQHNz\r\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(requestForLog(text).find("dXNlcjpwQHNz"), std::string::npos);
+  }
+  HttpResponseInfo r;
+  for (auto [location, kept] : {std::pair{"/x", true},
+                                {"http://H:8080/y", true},
+                                {"http://h:8081/y", false},
+                                {"https://h:8080/y", false},
+                                {"http://other:8080/y", false}}) {
+    HttpSettings s = direct();
+    s.authorization = "Basic dXNlcjpwQHNz";
+    r.location = location;
+    ASSERT_EQ(resolveRedirect(s, r), RedirectResult::Followed);
+    EXPECT_EQ(s.authorization.has_value(), kept) << location;
+  }
 }
 
 TEST(HttpRedirect, RelativeLocations) {

@@ -76,7 +76,8 @@ std::string listenLine(const NginxListen& listen, uint16_t port) {
   std::string line = "    listen " + host + ":" + std::to_string(port);
   if (listen.certificateFile.empty()) return line + ";\n";
   return line + " ssl;\n    ssl_certificate " + listen.certificateFile +
-         ";\n    ssl_certificate_key " + listen.keyFile + ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+         ";\n    ssl_certificate_key " + listen.keyFile + ";\n    ssl_protocols " +
+         listen.tlsProtocols + ";\n";
 }
 
 std::string configText(const std::string& work, const std::string& root, uint16_t port,

@@ -11,9 +11,10 @@
 // How the server listens: plain http on 127.0.0.1 unless told otherwise.
 struct NginxListen {
   std::string address = "127.0.0.1";  // "::1" listens on IPv6 loopback
-  std::string certificateFile;        // with keyFile: https (TLS 1.2 and 1.3)
+  std::string certificateFile;        // with keyFile: https (tlsProtocols)
   std::string keyFile;
   std::string extraHttpConfig;  // pasted into the http block (log formats)
+  std::string tlsProtocols = "TLSv1.2 TLSv1.3";
 };
 
 class NginxServer {

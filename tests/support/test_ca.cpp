@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr char kGoodNames[] = "DNS:localhost,IP:127.0.0.1,IP:::1";
+constexpr char kGoodNames[] = "DNS:localhost,DNS:alias.test,IP:127.0.0.1,IP:::1";
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 #pragma once
 // A certificate authority made for one test with the openssl command, and server
-// certificates it signed: a good one for 127.0.0.1, localhost and ::1, one that expired in
-// 2020, and one for another name. A second, untrusted authority signs a certificate that is
-// otherwise good. Construction throws when openssl fails.
+// certificates it signed: a good one for 127.0.0.1, localhost, ::1 and alias.test (a name that
+// only a proxy's tunnel reaches), one that expired in 2020, and one for another name. A second,
+// untrusted authority signs a certificate that is otherwise good. Construction throws when
+// openssl fails.
 #include <string>
 
 #include "temp_dir.h"

@@ -29,6 +29,21 @@ TEST(UrlSplit, HttpsAndBracketedIpv6Hosts) {
   EXPECT_EQ(bracketed.name, "fe80::1");
   EXPECT_EQ(bracketed.port, 443);
   EXPECT_EQ(splitHostPort("[::1", 80).name, "::1");  // unclosed: no port read from inside
+  // Credentials end at the last "@"; a password may hold "@" and ":".
+  HostAndPort credentialed = splitHostPort("u:p@s:s@[::1]:81", 80);
+  EXPECT_EQ(credentialed.name, "::1");
+  EXPECT_EQ(credentialed.port, 81);
+  auto withUser = splitUrl("http://u:p%40s@h:81/f");
+  ASSERT_TRUE(withUser);
+  EXPECT_EQ(withUser->authority, "h:81");
+  EXPECT_EQ(withUser->userInfo, "u:p%40s");
+  EXPECT_EQ(decodeUserInfo("u%3A:p%40s%zz").password, "p@s%zz");
+
+  // No password of any URL in a text survives it.
+  EXPECT_EQ(textWithoutUrlPasswords("重定向到 [http://u:pw@h:1/x] and ftp://a:b@[::1]\r\nnext"),
+            "重定向到 [http://u@h:1/x] and ftp://a@[::1]\r\nnext");
+  EXPECT_EQ(textWithoutUrlPasswords("http://h:80/a@b:c"), "http://h:80/a@b:c");
+  EXPECT_EQ(urlWithoutUserInfo("https://u:p@h/d"), "https://h/d");
 
   EXPECT_TRUE(isIpLiteral("::1"));
   EXPECT_TRUE(isIpLiteral("10.0.0.1"));

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "nginx_server.h"
 #include "platform/files.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
@@ -272,15 +273,93 @@ TEST_F(ScriptedFault, AbsoluteRedirectWithoutPortGoesToPort80) {
   EXPECT_NE(log.all()[0].find("Host: 127.0.0.1\r\n"), std::string::npos);
 }
 
-TEST_F(ScriptedFault, RedirectChainIsBounded) {
-  ScriptedServer loop([](ScriptedConnection& c) {
-    c.readUntil("\r\n\r\n");
-    c.send(httpHeader(302, "Found", "Location: /again\r\n"));
+// Every redirect code is followed and every form of Location resolved as a browser does; a
+// chain that comes back to a URL, one longer than 20 redirects and one to another protocol end
+// with texts that say which.
+TEST_F(ScriptedFault, RedirectsOfEveryKindAreFollowedAndBadChainsNamed) {
+  RequestLog log;
+  std::atomic<int> port{0};
+  ScriptedServer server([&](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    log.add(request);
+    std::string target = requestTarget(request);
+    auto moved = [&](int code, const std::string& location) {
+      c.send(httpHeader(code, "Moved", "Location: " + location + "\r\n"));
+    };
+    if (target == "/s/a/f.bin") {
+      moved(301, "../b/./f.bin?x=1");
+    } else if (target == "/s/b/f.bin?x=1") {
+      moved(303, "//127.0.0.1:" + std::to_string(port.load()) + "/t/f.bin");
+    } else if (target == "/t/f.bin") {
+      moved(307, "/u/f.bin#part");
+    } else if (target == "/u/f.bin") {
+      moved(308, "v/f.bin");
+    } else if (target.rfind("/loop/", 0) == 0) {
+      moved(302, target == "/loop/1" ? "2" : "1");
+    } else if (target.rfind("/n/", 0) == 0) {
+      moved(302, "/n/" + std::to_string(std::stoi(target.substr(3)) + 1));
+    } else if (target == "/ftp") {
+      moved(302, "ftp://127.0.0.1/f.bin");
+    } else {
+      answer(c, request, kBody);
+    }
   });
-  ASSERT_TRUE(runTransfer(recorder_, recorder_.param(loop.url("/f.bin"), out_.file("f"))));
-  EXPECT_TRUE(recorder_.hasLog("COOKIE过长或获得重定向信息错误或不支持的协议"));
-  EXPECT_EQ(loop.connectionCount(), 21);  // the first request and 20 redirects
-  EXPECT_EQ(recorder_.count(TaskStatus::WorkerFailed), 1);
+  port = server.port();
+  ASSERT_TRUE(runTransfer(recorder_, recorder_.param(server.url("/s/a/f.bin"), out_.file("f"))));
+  EXPECT_TRUE(recorder_.complete);
+  EXPECT_TRUE(readWholeFile(out_.file("f")) == kBody);
+  std::vector<std::string> targets;
+  for (const std::string& request : log.all()) targets.push_back(requestTarget(request));
+  EXPECT_EQ(targets, (std::vector<std::string>{"/s/a/f.bin", "/s/b/f.bin?x=1", "/t/f.bin",
+                                               "/u/f.bin", "/u/v/f.bin"}));
+
+  struct Case {
+    std::string path;
+    std::string says;
+    int connections;
+  };
+  for (const Case& c : {Case{"/loop/1", "重定向循环: [" + server.url("/loop/1") + "]", 2},
+                        Case{"/n/0", "重定向次数过多: 超过 20 次", 21},
+                        Case{"/ftp", "COOKIE过长或获得重定向信息错误或不支持的协议", 1}}) {
+    SCOPED_TRACE(c.path);
+    TransferRecorder recorder;
+    int before = server.connectionCount();
+    ASSERT_TRUE(runTransfer(recorder, recorder.param(server.url(c.path), out_.file("g"))));
+    EXPECT_FALSE(recorder.complete);
+    EXPECT_TRUE(recorder.hasLog(c.says));
+    EXPECT_EQ(server.connectionCount() - before, c.connections);
+    EXPECT_EQ(recorder.count(TaskStatus::WorkerFailed), 1);
+  }
+}
+
+// A cookie set by [::1] is not sent to [::ffff:127.0.0.1] (another host, though both
+// addresses are written with colons), and one set there goes back to it.
+TEST_F(ScriptedFault, CookiesStayWithTheIpv6HostThatSetThem) {
+  if (!ipv6LoopbackAvailable()) GTEST_SKIP() << "no ::1 here";
+  RequestLog log;
+  ScriptedServer mapped([&](ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    log.add(request);
+    if (requestTarget(request) == "/hop") {
+      c.send(httpHeader(302, "Found", "Location: /f.bin\r\nSet-Cookie: mapped=2; Path=/\r\n"));
+    } else {
+      answer(c, request, kBody);
+    }
+  });
+  TempDir site;
+  NginxListen listen;
+  listen.address = "::1";
+  NginxServer v6(site.path(),
+                 "    location = /start { add_header Set-Cookie \"v6=1; Path=/\" always; "
+                 "return 302 http://[::ffff:127.0.0.1]:" +
+                     std::to_string(mapped.port()) + "/hop; }\n",
+                 listen);
+  ASSERT_TRUE(runTransfer(recorder_, recorder_.param(v6.url("/start"), out_.file("f"), 2)));
+  EXPECT_TRUE(recorder_.complete);
+  std::vector<std::string> requests = log.all();
+  ASSERT_GE(requests.size(), 2u);
+  EXPECT_EQ(requests[0].find("Cookie"), std::string::npos) << requests[0];
+  EXPECT_NE(requests[1].find("\r\nCookie: mapped=2\r\n"), std::string::npos) << requests[1];
 }
 
 TEST_F(ScriptedFault, OverlongRequestIsRefusedNotCut) {

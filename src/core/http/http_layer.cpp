@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr char kTooManyRedirects[] = "COOKIE过长或获得重定向信息错误或不支持的协议";
+constexpr char kBadRedirect[] = "COOKIE过长或获得重定向信息错误或不支持的协议";
+constexpr char kRedirectLoop[] = "重定向循环: [%s] 已在本次重定向中出现过";
+constexpr char kTooManyRedirects[] = "重定向次数过多: 超过 %d 次";
 constexpr char kRequestTooLong[] = "请求信息过长, 无法发送";
 
 std::string spacesEncoded(std::string_view text) {
@@ -109,7 +111,7 @@ int32_t connectTarget(Worker& worker, const Target& target, bool viaProxy, bool 
   return kOpenTransient;
 }
 
-int32_t readResponse(Worker& worker, BodyBuffer& body);
+int32_t readResponse(Worker& worker, BodyBuffer& body, const HttpSettings* settings = nullptr);
 
 // Asks the proxy on worker.dataSocket for a tunnel to the origin. Only a 2xx answer with
 // nothing after its header opens one.
@@ -136,14 +138,29 @@ int32_t openTunnel(Worker& worker, const HostAndPort& origin) {
   return kOpenPermanent;
 }
 
+// A TLS connection that the server refused for good (a version, a cipher, a client
+// certificate it wants): the task ends at once, naming OpenSSL's reason. False for anything
+// else, which stays a transient failure.
+bool failedForGood(Worker& worker, const HttpSettings& settings) {
+  auto* stream = dynamic_cast<TlsStream*>(worker.dataFilter.get());
+  if (stream == nullptr || !stream->refusal()) return false;
+  engineFailure(worker, FailureKind::Security,
+                formatText("TLS 连接被服务器拒绝 [%s]: %s", originOf(settings).name.c_str(),
+                           stream->refusal()->c_str()));
+  return true;
+}
+
 // TLS over worker.dataSocket for the settings' server (through the proxy's tunnel when one
-// is used). A certificate that is not accepted is a permanent failure that names its reason.
+// is used). A certificate that is not accepted, and a handshake that no retry can change, are
+// permanent failures that name their reason.
 int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings) {
   TransferTask& task = worker.task;
   HostAndPort origin = originOf(settings);
+  TlsPeer peer{origin.name, origin.port, std::string()};
   if (settings.proxy && !settings.proxy->empty()) {
     int32_t tunnel = openTunnel(worker, origin);
     if (tunnel != kOpenReady) return tunnel;
+    peer.proxy = *settings.proxy;
   }
   std::string error;
   TlsClient* client = layer.tlsClient(error);
@@ -153,7 +170,7 @@ int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings)
   }
   TlsHandshake handshake;
   std::unique_ptr<TlsStream> stream =
-      client->connect(worker.dataSocket.get(), origin.name, task.connectTimeout, worker, handshake);
+      client->connect(worker.dataSocket.get(), peer, task.connectTimeout, worker, handshake);
   if (stream) {
     engineLog(task, &worker, kLogProgress,
               handshake.resumed ? "TLS 连接已建立 (会话复用)" : "TLS 连接已建立");
@@ -165,6 +182,11 @@ int32_t startTls(Worker& worker, HttpLayer& layer, const HttpSettings& settings)
       engineFailure(worker, FailureKind::Security,
                     formatText("服务器证书验证失败 [%s]: %s", origin.name.c_str(),
                                handshake.message.c_str()));
+      return kOpenPermanent;
+    case TlsFailure::Refused:
+      engineFailure(
+          worker, FailureKind::Security,
+          formatText("TLS 握手被拒绝 [%s]: %s", origin.name.c_str(), handshake.message.c_str()));
       return kOpenPermanent;
     case TlsFailure::Stopped:
       return kOpenTransient;
@@ -196,19 +218,22 @@ int32_t sendRequest(Worker& worker, const HttpSettings& settings, std::string_vi
     engineFailure(worker, FailureKind::None, kRequestTooLong);
     return kOpenPermanent;
   }
-  engineLog(task, &worker, kLogSent, *request);
+  engineLog(task, &worker, kLogSent, requestForLog(*request));
   int32_t sent = sendWithTimeout(worker.dataSocket.get(), *request, task.sendTimeout, worker,
                                  worker.dataFilter.get());
   if (sent != static_cast<int32_t>(request->size())) {
-    if (!worker.stopRequested()) engineFailure(worker, FailureKind::Network, "发送请求失败");
+    if (worker.stopRequested()) return kOpenTransient;
+    if (failedForGood(worker, settings)) return kOpenPermanent;
+    engineFailure(worker, FailureKind::Network, "发送请求失败");
     return kOpenTransient;
   }
   return kOpenReady;
 }
 
 // Reads until a whole header block is held, parses it into the worker's state and copies
-// the body bytes that followed it into `body`.
-int32_t readResponse(Worker& worker, BodyBuffer& body) {
+// the body bytes that followed it into `body`. `settings` name the server of a TLS connection
+// (a refusal that comes with the first read ends the task).
+int32_t readResponse(Worker& worker, BodyBuffer& body, const HttpSettings* settings) {
   TransferTask& task = worker.task;
   char buffer[kHttpHeaderBufferSize];
   size_t held = 0;
@@ -228,6 +253,7 @@ int32_t readResponse(Worker& worker, BodyBuffer& body) {
     held += result.received;
     if (worker.stopRequested()) return kOpenTransient;
     if (result.code < 0) {
+      if (settings != nullptr && failedForGood(worker, *settings)) return kOpenPermanent;
       engineFailure(worker, FailureKind::Network, errorText(result.code));
       return kOpenTransient;
     }
@@ -307,9 +333,11 @@ std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlPa
   HttpSettings settings;
   if (param.proxy && !param.proxy->empty()) settings.proxy = param.proxy;
   settings.secure = url.secure;
-  settings.hostText = url.hostPart;
+  // Credentials in the URL go as Authorization, never in Host, the request line or Referer.
+  settings.hostText = url.authority;
   settings.port = url.port;
-  std::string whole(withoutFragment(param.url.value_or(std::string())));
+  if (url.userInfo) settings.authorization = basicAuthorization(*url.userInfo);
+  std::string whole = urlWithoutUserInfo(withoutFragment(param.url.value_or(std::string())));
   bool wholeUrl = settings.proxy && !settings.secure;
   settings.requestUri = spacesEncoded(wholeUrl ? std::string_view(whole) : url.path);
   if (param.referer) {
@@ -347,6 +375,8 @@ RedirectResult HttpLayer::redirect(const HttpResponseInfo& response) {
 int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
   TransferTask& task = worker.task;
   HttpLayer& layer = static_cast<HttpLayer&>(*task.protocol);
+  // Every URL of this redirect chain: one that comes again is a loop.
+  std::vector<std::string> chain{spacesEncoded(currentUrl(layer.settings()))};
   for (int32_t redirects = 0;; ++redirects) {
     HttpSettings settings = layer.settings();
     settings.requestUri = spacesEncoded(settings.requestUri);
@@ -361,7 +391,7 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     int64_t position = resuming ? worker.position() : 0;
     std::string range = resuming ? rangeLines(settings, position) : std::string();
     if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
-    if ((result = readResponse(worker, body)) != kOpenReady) return result;
+    if ((result = readResponse(worker, body, &settings)) != kOpenReady) return result;
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
     int32_t code = response.statusCode;
     if (resuming && (code == 206 || code == 416)) {
@@ -402,14 +432,15 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
           static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(body.length), total));
       return kOpenReady;
     }
-    if (code != 301 && code != 302) return rejectStatus(worker, code);
+    if (!isRedirectStatus(code)) return rejectStatus(worker, code);
     if (!response.location) {
       engineFailure(worker, FailureKind::ServerReply, "获得重定向信息错误");
       return kOpenPermanent;
     }
     engineLog(task, &worker, kLogError, formatText("重定向到 [%s]", response.location->c_str()));
     if (redirects >= task.tuning.maxRedirects) {
-      engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
+      engineFailure(worker, FailureKind::ServerReply,
+                    formatText(kTooManyRedirects, task.tuning.maxRedirects));
       return kOpenPermanent;
     }
     RedirectResult redirect = layer.redirect(response);
@@ -420,9 +451,15 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
       return kOpenPermanent;
     }
     if (redirect != RedirectResult::Followed) {
-      engineFailure(worker, FailureKind::ServerReply, kTooManyRedirects);
+      engineFailure(worker, FailureKind::ServerReply, kBadRedirect);
       return kOpenPermanent;
     }
+    std::string next = spacesEncoded(currentUrl(layer.settings()));
+    if (std::find(chain.begin(), chain.end(), next) != chain.end()) {
+      engineFailure(worker, FailureKind::ServerReply, formatText(kRedirectLoop, next.c_str()));
+      return kOpenPermanent;
+    }
+    chain.push_back(std::move(next));
     worker.dataFilter.reset();
     worker.dataSocket.reset();
     worker.state<HttpWorkerState>().response = HttpResponseInfo{};
@@ -441,7 +478,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   int64_t position = worker.position();
   std::string range = rangeLines(settings, position);
   if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
-  if ((result = readResponse(worker, body)) != kOpenReady) return result;
+  if ((result = readResponse(worker, body, &settings)) != kOpenReady) return result;
   const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
   int32_t code = response.statusCode;
   int64_t total = task.totalSize.load();

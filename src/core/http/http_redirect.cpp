@@ -1,29 +1,16 @@
-// Following a 301 or 302 response.
+// Following a redirect response.
 #include "http/http_redirect.h"
 
-#include <cctype>
-
+#include "http/http_request.h"
+#include "net/url_resolve.h"
 #include "net/url_split.h"
 
 namespace {
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
 
 // Text up to its last "/", without the "/"; the whole text when it has none.
 std::string upToLastSlash(std::string_view text) {
   size_t slash = text.rfind('/');
   return std::string(slash == std::string_view::npos ? text : text.substr(0, slash));
-}
-
-// A relative location resolved against a request path.
-std::string resolvePath(std::string_view currentPath, std::string_view location) {
-  if (startsWith(location, "/")) return std::string(location);
-  size_t slash = currentPath.rfind('/');
-  std::string base(slash == std::string_view::npos ? std::string_view("/")
-                                                   : currentPath.substr(0, slash + 1));
-  return base + std::string(location);
 }
 
 // The path part of a whole "http://host/path" request-URI.
@@ -34,58 +21,87 @@ std::string_view pathOfUrl(std::string_view url) {
   return slash == std::string_view::npos ? std::string_view("/") : url.substr(slash);
 }
 
-// The host name of a host part: without credentials and port, in lower case.
-std::string hostName(std::string_view hostPart) {
-  size_t at = hostPart.rfind('@');
-  if (at != std::string_view::npos) hostPart.remove_prefix(at + 1);
-  hostPart = hostPart.substr(0, hostPart.find(':'));
-  std::string name(hostPart);
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name;
+// A plain http request through a proxy names the whole URL; https goes through a tunnel and
+// names the path only.
+bool namesWholeUrl(const HttpSettings& settings) {
+  return settings.proxy && !settings.proxy->empty() && !settings.secure;
+}
+
+// Scheme, host and port: where credentials may go.
+struct Origin {
+  bool secure = false;
+  std::string host;
+  uint16_t port = 0;
+  bool operator==(const Origin&) const = default;
+};
+
+Origin originOf(const HttpSettings& settings) {
+  HostAndPort where = splitHostPort(settings.hostText, settings.secure ? 443 : 80);
+  return {settings.secure, comparableHostName(where.name), where.port};
+}
+
+std::string cookieHostOf(const HttpSettings& settings) {
+  return comparableHostName(splitHostPort(settings.hostText, 0).name);
+}
+
+// A reference that keeps the current scheme and host: no scheme and no "//host".
+bool pathOnly(std::string_view location) {
+  if (location.substr(0, 2) == "//") return false;
+  size_t colon = location.find(':');
+  return colon == std::string_view::npos || colon > location.find_first_of("/?");
 }
 
 }  // namespace
+
+std::string currentUrl(const HttpSettings& settings) {
+  std::string path(namesWholeUrl(settings) ? pathOfUrl(settings.requestUri)
+                                           : std::string_view(settings.requestUri));
+  return (settings.secure ? "https://" : "http://") + settings.hostText + path;
+}
 
 RedirectResult resolveRedirect(HttpSettings& settings, const HttpResponseInfo& response) {
   if (!response.location) return RedirectResult::NoLocation;
   const std::string location(withoutFragment(*response.location));
   // A line break would end the request line it goes into.
-  if (location.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+  if (location.empty() ||
+      location.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
     return RedirectResult::Refused;
   }
   HttpSettings next = settings;
-  bool viaProxy = next.proxy.has_value() && !next.proxy->empty();
-
   if (response.cookie) {
     std::string_view value = *response.cookie;
     if (value.size() > kRedirectCookieLimit) return RedirectResult::Refused;
     value = value.substr(0, value.find_first_of(std::string_view(";\r\n\0", 4)));
     next.extraHeader = "Cookie: " + std::string(value) + "\r\n";
-    next.cookieHost = hostName(settings.hostText);
+    next.cookieHost = cookieHostOf(settings);
   }
 
-  // A plain http request through a proxy names the whole URL; https goes through a tunnel
-  // and names the path only.
-  bool wholeUrl = viaProxy && !settings.secure;
-  if (auto parts = splitUrl(location); parts && parts->protocol == kProtocolHttp) {
-    if (settings.secure && !parts->secure) return RedirectResult::Downgrade;
-    next.secure = parts->secure;
-    next.hostText = parts->hostPart;
-    next.port = parts->port;
-    next.requestUri = viaProxy && !next.secure ? location : parts->path;
-    next.referer = upToLastSlash(location);
-  } else if (location.find("://") != std::string::npos || location.empty()) {
-    return RedirectResult::Refused;  // ftp:// and every other scheme, or no target at all
-  } else {
+  std::string target = resolveUrlReference(currentUrl(settings), location);
+  std::optional<UrlParts> parts = splitUrl(target);
+  // ftp:// and every other scheme, or no usable host.
+  if (!parts || parts->protocol != kProtocolHttp || parts->authority.empty()) {
+    return RedirectResult::Refused;
+  }
+  if (settings.secure && !parts->secure) return RedirectResult::Downgrade;
+  next.secure = parts->secure;
+  next.hostText = parts->authority;
+  next.port = parts->port;
+  std::string plain = urlWithoutUserInfo(target);
+  next.requestUri = namesWholeUrl(next) ? plain : parts->path;
+  if (pathOnly(location)) {
     std::string scheme = settings.secure ? "https://" : "http://";
-    std::string path =
-        resolvePath(wholeUrl ? pathOfUrl(settings.requestUri) : settings.requestUri, location);
-    next.requestUri = wholeUrl ? scheme + next.hostText + path : path;
     next.referer = upToLastSlash(scheme + next.hostText + "/" + location);
+  } else {
+    next.referer = upToLastSlash(plain);
+  }
+  if (parts->userInfo) {
+    next.authorization = basicAuthorization(*parts->userInfo);
+  } else if (!(originOf(next) == originOf(settings))) {
+    next.authorization.reset();
   }
   if (next.requestUri.size() > 1023) return RedirectResult::Refused;
   // A cookie is the business of the host that set it alone.
-  if (next.extraHeader && hostName(next.hostText) != next.cookieHost) next.extraHeader.reset();
+  if (next.extraHeader && cookieHostOf(next) != next.cookieHost) next.extraHeader.reset();
   settings = std::move(next);
   return RedirectResult::Followed;
 }

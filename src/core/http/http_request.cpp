@@ -1,7 +1,13 @@
 // The text of an HTTP GET request.
 #include "http/http_request.h"
 
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <vector>
+
 #include "http/http_settings.h"
+#include "net/url_split.h"
 
 namespace {
 
@@ -17,6 +23,9 @@ std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields) {
   bool viaProxy = present(fields.proxy) && !(*fields.proxy)->empty();
   text.append("GET ").append(fields.requestUri).append(" HTTP/1.1\r\n");
   text.append("Host: ").append(fields.hostText).append("\r\n");
+  if (present(fields.authorization)) {
+    text.append("Authorization: ").append(**fields.authorization).append("\r\n");
+  }
   if (viaProxy) {
     text.append("User-Agent: ").append(kHttpUserAgent).append("\r\n");
     text.append(fields.rangeLine);
@@ -43,6 +52,25 @@ std::optional<std::string> buildHttpRequest(const HttpRequestFields& fields) {
   return text;
 }
 
+std::string requestForLog(std::string request) {
+  constexpr std::string_view kField = "\r\nAuthorization: ";
+  size_t at = request.find(kField);
+  if (at == std::string::npos) return request;
+  size_t value = at + kField.size();
+  request.replace(value, request.find("\r\n", value) - value, "******");
+  return request;
+}
+
+std::string basicAuthorization(std::string_view userInfo) {
+  Credentials credentials = decodeUserInfo(userInfo);
+  std::string plain = credentials.user + ":" + credentials.password;
+  std::vector<unsigned char> encoded(4 * ((plain.size() + 2) / 3) + 1);
+  int length = EVP_EncodeBlock(encoded.data(), reinterpret_cast<const unsigned char*>(plain.data()),
+                               static_cast<int>(plain.size()));
+  return "Basic " + std::string(reinterpret_cast<const char*>(encoded.data()),
+                                static_cast<size_t>(std::max(length, 0)));
+}
+
 HttpRequestFields requestFieldsFor(const HttpSettings& settings, std::string_view rangeLine) {
   HttpRequestFields fields;
   // Through a CONNECT tunnel the request goes to the server itself, in the direct form.
@@ -52,6 +80,7 @@ HttpRequestFields requestFieldsFor(const HttpSettings& settings, std::string_vie
   fields.referer = &settings.referer;
   fields.userAgent = &settings.userAgent;
   fields.extraHeader = &settings.extraHeader;
+  fields.authorization = &settings.authorization;
   fields.rangeLine = rangeLine;
   return fields;
 }

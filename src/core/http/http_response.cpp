@@ -74,18 +74,22 @@ std::optional<HeaderSpan> findHeaderBlock(std::string_view received) {
   return HeaderSpan{begin, blank + 4};
 }
 
+bool isRedirectStatus(int32_t code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
 HttpResponseInfo parseHttpResponse(std::string_view header) {
   HttpResponseInfo info;
   info.statusCode = statusCodeAt9(header);
   int32_t code = info.statusCode;
-  if (code != 200 && code != 206 && code != 301 && code != 302) return info;
+  if (code != 200 && code != 206 && !isRedirectStatus(code)) return info;
   if (code == 206) {
     info.contentRange = headerValue(header, "Content-Range");
     info.via = headerValue(header, "Via");
   } else {
     info.contentLength = decimalOrMinusOne(headerValue(header, "Content-Length"));
   }
-  if (code == 301 || code == 302) info.location = headerValue(header, "Location");
+  if (isRedirectStatus(code)) info.location = headerValue(header, "Location");
   info.acceptRanges = headerValue(header, "Accept-Ranges");
   info.connection = headerValue(header, "Connection");
   info.contentType = headerValue(header, "Content-Type");

@@ -35,10 +35,13 @@ std::optional<HeaderSpan> findHeaderBlock(std::string_view received);
 
 // Field names are matched in any letter case and must begin a line; a value is the text after
 // the colon up to the first CR or LF (paired or bare), without the blanks around it. Only
-// codes 200, 206, 301 and 302 carry more than the status code; 206 never carries a content
-// length. A length that is not a decimal number, is negative or does not fit 63 bits reads
-// as -1.
+// codes 200, 206 and the redirects carry more than the status code; 206 never carries a
+// content length. A length that is not a decimal number, is negative or does not fit 63 bits
+// reads as -1.
 HttpResponseInfo parseHttpResponse(std::string_view header);
+// The codes whose Location is followed: 301, 302, 303 (asks for a GET, which every request of
+// ours is), 307 and 308.
+bool isRedirectStatus(int32_t code);
 
 // A Content-Range value of a 206 answer: "bytes FIRST-LAST/TOTAL" (unit in any letter case,
 // blanks allowed around the numbers). Nothing for any other form, an unknown total ("*"), or

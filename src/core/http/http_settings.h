@@ -10,12 +10,14 @@ inline constexpr const char kHttpUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.
 struct HttpSettings {
   std::optional<std::string> proxy;  // "host" or "host:port"; present only when not empty
   bool secure = false;               // https: TLS to the server (through a proxy: CONNECT)
-  std::string hostText;              // between "http(s)://" and the next "/", port kept
-  uint16_t port = 80;                // the server's port (the proxy's when one is used)
-  std::string requestUri;            // the path, or the whole http URL through a proxy
+  std::string hostText;    // between "http(s)://" (and any "user:password@") and the next "/"
+  uint16_t port = 80;      // the server's port (the proxy's when one is used)
+  std::string requestUri;  // the path, or the whole http URL through a proxy
   std::optional<std::string> referer;
   std::optional<std::string> userAgent;    // absent: kHttpUserAgent
   std::optional<std::string> extraHeader;  // one whole header line (the cookie after a redirect)
+  // "Basic ..." from the URL's credentials, sent to that URL's scheme, host and port only.
+  std::optional<std::string> authorization;
   std::string cookieHost;     // the host whose answer set that cookie: it goes to no other
   std::string serverAddress;  // numeric address (IPv4 or IPv6) the first connection reached
   // The validators of the file as the first answer of the download gave them (absent when

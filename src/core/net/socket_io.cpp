@@ -186,19 +186,11 @@ bool isIpLiteral(std::string_view text) {
   return isDottedIpv4(text) || isIpv6Literal(text);
 }
 
-std::vector<std::string> resolveHostAddresses(const std::string& name) {
+namespace {
+
+// The resolver's addresses of a name, without repeats; empty when it knows none.
+std::vector<std::string> lookUpName(const std::string& name) {
   std::vector<std::string> addresses;
-  if (name.empty()) return addresses;
-  if (isIpLiteral(name)) {
-    // The resolver's form, so that it compares equal to a socket's peer address.
-    sockaddr_storage address;
-    socklen_t length = 0;
-    std::string canonical;
-    if (makeAddress(name, 0, address, length)) {
-      canonical = numericText(reinterpret_cast<sockaddr*>(&address));
-    }
-    return {canonical.empty() ? name : canonical};
-  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -211,6 +203,29 @@ std::vector<std::string> resolveHostAddresses(const std::string& name) {
     }
   }
   ::freeaddrinfo(found);
+  return addresses;
+}
+
+}  // namespace
+
+std::vector<std::string> resolveHostAddresses(const std::string& name) {
+  if (name.empty()) return {};
+  if (isIpLiteral(name)) {
+    // The resolver's form, so that it compares equal to a socket's peer address.
+    sockaddr_storage address;
+    socklen_t length = 0;
+    std::string canonical;
+    if (makeAddress(name, 0, address, length)) {
+      canonical = numericText(reinterpret_cast<sockaddr*>(&address));
+    }
+    return {canonical.empty() ? name : canonical};
+  }
+  std::vector<std::string> addresses = lookUpName(name);
+  // "host." names the same host as "host", but the hosts file lists names without the root's
+  // dot and the resolver does not strip it there.
+  if (addresses.empty() && name.size() > 1 && name.back() == '.') {
+    addresses = lookUpName(name.substr(0, name.size() - 1));
+  }
   return addresses;
 }
 

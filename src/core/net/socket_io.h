@@ -82,7 +82,8 @@ bool isIpLiteral(std::string_view text);
 // True when `text` is a numeric IPv6 address, without brackets.
 bool isIpv6Literal(std::string_view text);
 // The addresses of a host name, IPv4 and IPv6, in numeric form and in the order the resolver
-// prefers; empty when it has none. A numeric address is returned as it is.
+// prefers; empty when it has none. A numeric address is returned as it is. A name ending in
+// "." that the resolver does not know is looked up once more without that dot.
 std::vector<std::string> resolveHostAddresses(const std::string& name);
 // The first address of resolveHostAddresses; false when there is none.
 bool resolveHostName(const std::string& name, std::string& address);

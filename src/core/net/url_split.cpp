@@ -36,6 +36,21 @@ int hexValue(char c) {
   return -1;
 }
 
+std::string percentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+        hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<UrlParts> splitUrl(std::string_view url) {
@@ -52,6 +67,8 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
     parts.protocol = scheme.protocol;
     parts.secure = scheme.secure;
     parts.hostPart = std::string(rest.substr(0, slash));
+    parts.authority = std::string(authorityOf(parts.hostPart));
+    if (auto userInfo = userInfoOf(parts.hostPart)) parts.userInfo = std::string(*userInfo);
     parts.path = std::string(withoutFragment(rest.substr(slash)));
     parts.port = splitHostPort(parts.hostPart, scheme.defaultPort).port;
     return parts;
@@ -59,9 +76,40 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
   return std::nullopt;
 }
 
+std::string_view authorityOf(std::string_view hostPart) {
+  size_t at = hostPart.rfind('@');
+  return at == std::string_view::npos ? hostPart : hostPart.substr(at + 1);
+}
+
+std::optional<std::string_view> userInfoOf(std::string_view hostPart) {
+  size_t at = hostPart.rfind('@');
+  if (at == std::string_view::npos) return std::nullopt;
+  return hostPart.substr(0, at);
+}
+
+Credentials decodeUserInfo(std::string_view userInfo) {
+  size_t colon = userInfo.find(':');
+  Credentials credentials;
+  credentials.user = percentDecoded(userInfo.substr(0, colon));
+  if (colon != std::string_view::npos) {
+    credentials.password = percentDecoded(userInfo.substr(colon + 1));
+  }
+  return credentials;
+}
+
+std::string_view withoutTrailingDot(std::string_view name) {
+  if (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
+  return name;
+}
+
+std::string comparableHostName(std::string_view name) {
+  std::string text(withoutTrailingDot(name));
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 HostAndPort splitHostPort(std::string_view host, uint16_t defaultPort) {
-  size_t at = host.find('@');
-  if (at != std::string_view::npos) host.remove_prefix(at + 1);
+  host = authorityOf(host);
   HostAndPort result;
   result.port = defaultPort;
   std::string_view afterName;
@@ -123,4 +171,35 @@ std::string urlWithoutPassword(std::string_view url) {
     return std::string(url);
   }
   return std::string(url.substr(0, colon)) + std::string(url.substr(at));
+}
+
+std::string urlWithoutUserInfo(std::string_view url) {
+  size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  size_t host = scheme + 3;
+  size_t end = std::min(url.find('/', host), url.size());
+  size_t at = url.substr(host, end - host).rfind('@');
+  if (at == std::string_view::npos) return std::string(url);
+  return std::string(url.substr(0, host)) + std::string(url.substr(host + at + 1));
+}
+
+std::string textWithoutUrlPasswords(std::string_view text) {
+  std::string out;
+  size_t from = 0;
+  for (size_t scheme; (scheme = text.find("://", from)) != std::string_view::npos;) {
+    size_t host = scheme + 3;
+    size_t end = std::min(text.find_first_of("/ \t\r\n", host), text.size());
+    std::string_view hostPart = text.substr(host, end - host);
+    size_t at = hostPart.rfind('@');
+    size_t colon = hostPart.find(':');
+    if (at != std::string_view::npos && colon != std::string_view::npos && colon < at) {
+      out.append(text.substr(from, host + colon - from));
+      out.append(hostPart.substr(at));
+    } else {
+      out.append(text.substr(from, end - from));
+    }
+    from = end;
+  }
+  out.append(text.substr(from));
+  return out;
 }

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "net/url_split.h"
+#include "tls/tls_refusal.h"
 #include "tls/trust_store.h"
 
 namespace {
@@ -17,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 // OpenSSL's reads fill this much at a time (read-ahead), so a large transfer needs few
 // system calls per record.
 constexpr size_t kReadAheadBytes = 256 * 1024;
+// Peers whose sessions a client keeps: a redirect chain visits a few.
+constexpr size_t kMostPeers = 32;
 
 std::string lastOpenSslError() {
   unsigned long code = ERR_peek_last_error();
@@ -35,7 +39,18 @@ bool loadTrust(SSL_CTX* context) {
   return SSL_CTX_load_verify_locations(context, file, directory) == 1;
 }
 
+// Names are compared without letter case or a trailing "."; a session goes through one proxy.
+std::string sessionKeyOf(const TlsPeer& peer) {
+  return comparableHostName(peer.host) + "\n" + std::to_string(peer.port) + "\n" + peer.proxy;
+}
+
 }  // namespace
+
+TlsStream::TlsStream(ssl_st* ssl, std::string sessionKey)
+    : ssl_(ssl), sessionKey_(std::move(sessionKey)) {
+  // The session callback finds the stream, and with it the peer the session belongs to.
+  SSL_set_app_data(ssl_, this);
+}
 
 TlsStream::~TlsStream() {
   if (!broken_) {
@@ -58,6 +73,7 @@ FilterIo TlsStream::outcome(int result) {
       return FilterIo::Closed;
     default:
       broken_ = true;
+      if (error == SSL_ERROR_SSL) refusal_ = pendingTlsRefusal();
       ERR_clear_error();
       return FilterIo::Failed;
   }
@@ -114,31 +130,42 @@ std::unique_ptr<TlsClient> TlsClient::create(bool verifyPeer, std::string& error
 }
 
 TlsClient::~TlsClient() {
-  if (session_ != nullptr) SSL_SESSION_free(session_);
+  for (auto& [key, session] : sessions_) SSL_SESSION_free(session);
   SSL_CTX_free(context_);
 }
 
 int TlsClient::onNewSession(SSL* ssl, SSL_SESSION* session) {
   auto* client = static_cast<TlsClient*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-  if (client == nullptr) return 0;
-  client->keepSession(session);
+  auto* stream = static_cast<TlsStream*>(SSL_get_app_data(ssl));
+  if (client == nullptr || stream == nullptr) return 0;
+  client->keepSession(stream->sessionKey(), session);
   return 1;  // the reference OpenSSL handed over is now the client's
 }
 
-void TlsClient::keepSession(SSL_SESSION* session) {
+void TlsClient::keepSession(const std::string& key, SSL_SESSION* session) {
   std::lock_guard lock(mutex_);
-  if (session_ != nullptr) SSL_SESSION_free(session_);
-  session_ = session;
+  auto known = sessions_.find(key);
+  if (known != sessions_.end()) {
+    SSL_SESSION_free(known->second);
+    known->second = session;
+    return;
+  }
+  if (sessions_.size() >= kMostPeers) {
+    SSL_SESSION_free(sessions_.begin()->second);
+    sessions_.erase(sessions_.begin());
+  }
+  sessions_.emplace(key, session);
 }
 
-SSL_SESSION* TlsClient::sharedSession() {
+SSL_SESSION* TlsClient::sessionFor(const std::string& key) {
   std::lock_guard lock(mutex_);
-  if (session_ == nullptr || SSL_SESSION_is_resumable(session_) != 1) return nullptr;
-  SSL_SESSION_up_ref(session_);
-  return session_;
+  auto known = sessions_.find(key);
+  if (known == sessions_.end() || SSL_SESSION_is_resumable(known->second) != 1) return nullptr;
+  SSL_SESSION_up_ref(known->second);
+  return known->second;
 }
 
-std::unique_ptr<TlsStream> TlsClient::connect(int fd, const std::string& host, int32_t timeoutMs,
+std::unique_ptr<TlsStream> TlsClient::connect(int fd, const TlsPeer& peer, int32_t timeoutMs,
                                               const StopCondition& stop, TlsHandshake& result) {
   result = TlsHandshake{};
   ERR_clear_error();
@@ -148,7 +175,9 @@ std::unique_ptr<TlsStream> TlsClient::connect(int fd, const std::string& host, i
     result.message = lastOpenSslError();
     return nullptr;
   }
-  auto stream = std::make_unique<TlsStream>(ssl);
+  auto stream = std::make_unique<TlsStream>(ssl, sessionKeyOf(peer));
+  // "host." is "host": certificates and server name indication name it without the dot.
+  const std::string host(withoutTrailingDot(peer.host));
   bool literal = isIpLiteral(host);
   bool configured = SSL_set_fd(ssl, fd) == 1;
   // Server name indication carries names only, never an address.
@@ -159,7 +188,9 @@ std::unique_ptr<TlsStream> TlsClient::connect(int fd, const std::string& host, i
     configured = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
                          : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) == 1;
   }
-  if (SSL_SESSION* session = configured ? sharedSession() : nullptr) {
+  // Only a session of this very peer: resuming it skips the certificate check, which its
+  // full handshake made for this name.
+  if (SSL_SESSION* session = configured ? sessionFor(stream->sessionKey()) : nullptr) {
     SSL_set_session(ssl, session);
     SSL_SESSION_free(session);
   }
@@ -176,9 +207,14 @@ std::unique_ptr<TlsStream> TlsClient::connect(int fd, const std::string& host, i
     int error = SSL_get_error(ssl, done);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
       long verified = SSL_get_verify_result(ssl);
+      std::optional<std::string> refusal;
       if (verifyPeer_ && verified != X509_V_OK) {
         result.failure = TlsFailure::Certificate;
         result.message = X509_verify_cert_error_string(verified);
+        ERR_clear_error();
+      } else if (error == SSL_ERROR_SSL && (refusal = pendingTlsRefusal())) {
+        result.failure = TlsFailure::Refused;
+        result.message = *refusal;
         ERR_clear_error();
       } else {
         result.failure = TlsFailure::Network;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "net/url_split.h"
 #include "transfer/transfer_task.h"
 #include "transfer/worker.h"
 
@@ -49,11 +50,12 @@ void engineLog(TransferTask& task, Worker* worker, int32_t level, std::string me
   event.worker = worker;
   event.level = level;
   event.timeText = currentLogTimeText();
-  event.message = std::move(message);
+  event.message = textWithoutUrlPasswords(message);
   task.events.post(std::move(event));
 }
 
 void engineFailure(Worker& worker, FailureKind kind, std::string message) {
+  message = textWithoutUrlPasswords(message);
   worker.noteFailure(kind, message);
   engineLog(worker.task, &worker, kLogError, std::move(message));
 }

@@ -25,7 +25,8 @@ std::string currentLogTimeText();
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Queues a log line for the task's controller (any thread). Lines are dropped once the
-// task's queue is closed, and when the task has no log callback.
+// task's queue is closed, and when the task has no log callback. Every URL in a line or a
+// failure loses its password (a server's Location may carry one), so no log shows it.
 void engineLog(TransferTask& task, Worker* worker, int32_t level, std::string message);
 // Logs an error (level 3) that ends or interrupts the worker's connection and keeps it as the
 // worker's latest failure: when the worker ends with an error, the task's outcome names it.
