@@ -222,6 +222,36 @@ TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
   EXPECT_LT(took, std::chrono::seconds(4));  // nobody sat out the 5 s wait
 }
 
+// A server that ignores Range and cuts every answer short: each attempt reads the same first
+// bytes again, which never moves the file position on, so the attempts count against the
+// retry limit and the task ends rather than retrying forever.
+TEST(ServerFaults, AServerThatAlwaysCutsItsWholeFileShortIsGivenUp) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    c.readUntil("\r\n\r\n");
+    c.send(httpHeader(200, "OK", lengthField(kBody.size())) + kBody.substr(0, 60000));
+    c.waitUntilSent();
+  });
+  for (int32_t connections : {1, 4}) {
+    SCOPED_TRACE(connections);
+    TempDir out;
+    TransferRecorder recorder;
+    Download download;
+    EngineTuning tuning = quickTuning();
+    ASSERT_TRUE(
+        download.start(recorder.param(server.url("/f.bin"), out.file("f"), connections), tuning));
+    int before = server.connectionCount();
+    ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(30)));
+    EXPECT_EQ(download.outcome().ending, TaskEnding::Failed);
+    EXPECT_EQ(download.outcome().kind, FailureKind::Network);
+    // The first read and the first retry moved the position on; then every attempt is a
+    // failure in a row, up to the limit (and the other connections' dropped requests).
+    int used = server.connectionCount() - before;
+    EXPECT_GE(used, 2 + tuning.retryLimit);
+    EXPECT_LE(used, 2 + tuning.retryLimit + (connections - 1));
+    EXPECT_FALSE(fileExists(out.file("f")));
+  }
+}
+
 // Hostile header values and URLs: a Set-Cookie with a bare LF cannot add a request line, a
 // cookie goes only to the host that set it, a fragment is never sent and neither it nor the
 // query names the local file.

@@ -107,7 +107,7 @@ Worker::End Worker::work() {
 Worker::Step Worker::open(bool first, BodyBuffer& body) {
   while (true) {
     body.length = 0;
-    attemptMark_ = received_.load(std::memory_order_relaxed);
+    attemptPosition_ = std::max<int64_t>(position(), 0);
     int32_t result =
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
     if (result == kOpenReady) {
@@ -123,13 +123,15 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
   }
 }
 
-// A connection that brought body bytes since its attempt began is retried at once: the
-// link works, it only broke. One that brought nothing waits the retry wait, during which
-// a free worker may take over the rest of its segment.
+// Called with the connection closed and everything received written. An attempt that moved
+// the segment's file position on is retried at once: the link works, it only broke. One
+// that did not (nothing arrived, or only bytes the file already held: a server that ignores
+// ranges sends the file from byte 0 again) counts against the retry limit and waits the
+// retry wait, during which a free worker may take over the rest of its segment.
 Worker::Step Worker::retryAfterFailure() {
   if (stopRequested()) return Step::Stopped;
   if (task.running.load() == 0) return Step::Failed;
-  bool progressed = received_.load(std::memory_order_relaxed) > attemptMark_;
+  bool progressed = position() > attemptPosition_;
   if (progressed) {
     retriesUsed_ = 0;
   } else if (retriesUsed_ >= task.tuning.retryLimit) {
