@@ -5,9 +5,11 @@
 
 #include <sys/resource.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "download/download.h"
 #include "platform/files.h"
@@ -250,6 +252,64 @@ TEST(ServerFaults, AServerThatAlwaysCutsItsWholeFileShortIsGivenUp) {
     EXPECT_LE(used, 2 + tuning.retryLimit + (connections - 1));
     EXPECT_FALSE(fileExists(out.file("f")));
   }
+}
+
+// A server that cuts the first answer for every new range start midway (half of what is left
+// of the file from there, so a last single byte gets a header and a reset) and answers a
+// start it has seen before whole. The connection at the end of the file chases its range in
+// ever smaller answers; the workers that finished stand by: they share its range while it
+// reconnects and take over the rest when its last attempt brings nothing, so nobody sits out
+// the (here one minute long) retry wait.
+TEST(ServerFaults, FinishedWorkersShareTheRangeOfOneThatKeepsDropping) {
+  const size_t size = 1 << 20;
+  const std::string body = patternBytes(size, 17);
+  const int64_t tail = static_cast<int64_t>(size) / 4 * 3;  // the fourth segment's start
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::set<int64_t> seen;
+  int wholeAnswersDone = 0;
+  ScriptedServer server([&](ScriptedConnection& c) {
+    int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+    bool first;
+    {
+      std::unique_lock lock(mutex);
+      first = seen.insert(from).second;
+      // The end of the file waits until the three other connections are through: they are
+      // done (standing by) when its troubles begin.
+      if (first && from >= tail) {
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return wholeAnswersDone >= 3; });
+      }
+    }
+    size_t left = size - static_cast<size_t>(from);
+    size_t sent = first && from >= tail ? left / 2 : left;
+    std::string header =
+        from == 0 ? httpHeader(200, "OK", lengthField(size))
+                  : httpHeader(206, "Partial",
+                               "Content-Range: bytes " + std::to_string(from) + "-" +
+                                   std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
+    c.send(header + body.substr(static_cast<size_t>(from), sent));
+    if (sent < left) {
+      c.waitUntilSent();
+      c.close(true);
+      return;
+    }
+    c.waitForPeerClose(20000);
+    std::lock_guard lock(mutex);
+    if (from < tail) ++wholeAnswersDone;
+    changed.notify_all();
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  Download download;
+  EngineTuning tuning;
+  tuning.retryWaitMs = 60000;
+  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4), tuning));
+  bool ended = download.waitUntilIdle(std::chrono::seconds(30));
+  if (!ended) download.stop();
+  ASSERT_TRUE(ended) << "a connection sat out its retry wait";
+  EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
+  EXPECT_TRUE(readWholeFile(out.file("f")) == body);
+  EXPECT_TRUE(recorder.hasLog("等待60秒后重试"));  // the last byte's empty answer
 }
 
 // Hostile header values and URLs: a Set-Cookie with a bare LF cannot add a request line, a

@@ -112,6 +112,7 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
     if (result == kOpenReady) {
       noteFailure(FailureKind::None, std::string());
+      task.segments.setOwnerLink(segmentIndex(), OwnerLink::Receiving);
       return Step::Go;
     }
     closeConnections();
@@ -127,10 +128,14 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
 // the segment's file position on is retried at once: the link works, it only broke. One
 // that did not (nothing arrived, or only bytes the file already held: a server that ignores
 // ranges sends the file from byte 0 again) counts against the retry limit and waits the
-// retry wait, during which a free worker may take over the rest of its segment.
+// retry wait, during which a free worker may take over the rest of its segment. While it
+// reconnects, a free worker may take the tail half of its segment.
 Worker::Step Worker::retryAfterFailure() {
   if (stopRequested()) return Step::Stopped;
   if (task.running.load() == 0) return Step::Failed;
+  int32_t index = segmentIndex();
+  task.segments.setOwnerLink(index, OwnerLink::Reconnecting);
+  task.wakeSleepers();  // workers standing by may share this segment now
   bool progressed = position() > attemptPosition_;
   if (progressed) {
     retriesUsed_ = 0;
@@ -145,13 +150,16 @@ Worker::Step Worker::retryAfterFailure() {
     return Step::Go;
   }
   engineLog(task, this, kLogProgress, formatText("等待%d秒后重试", task.tuning.retryWaitMs / 1000));
-  task.segments.setWaiting(segmentIndex(), true);
+  task.segments.setOwnerLink(index, OwnerLink::Waiting);
+  task.wakeSleepers();
   {
     std::unique_lock lock(task.stopMutex);
     task.stopSignal.wait_for(lock, std::chrono::milliseconds(task.tuning.retryWaitMs),
                              [this] { return stopRequested() || segmentTakenOver(); });
   }
-  task.segments.setWaiting(segmentIndex(), false);
+  // From here on the rest can no longer be taken over whole (only split); a take-over that
+  // came first has finished the segment.
+  task.segments.setOwnerLink(index, OwnerLink::Reconnecting);
   if (segmentTakenOver()) lostSegment_ = true;
   return stopRequested() ? Step::Stopped : Step::Go;
 }
@@ -239,13 +247,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
       if (step == Step::Stopped) return flush(buffered) ? End::Normal : End::Error;
       if (step == Step::Failed) return End::Error;
     }
-    // The segment is complete: move on to the first free one, if any. A segment that grew
-    // meanwhile (the task fell back to this one connection) is read on. A worker whose own
-    // segment was taken over does not take over another's in turn: two workers whose
-    // connections fail at once would otherwise hand a range back and forth without waiting.
-    bool mayTakeOver = !lostSegment_;
-    lostSegment_ = false;
-    int32_t next = task.segments.moveOn(segmentIndex(), this, mayTakeOver);
+    int32_t next = nextSegment();
     if (next == segmentIndex()) continue;
     if (next < 0) return End::Normal;
     assignSegment(next);
@@ -256,6 +258,35 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
     task.postStatus(TaskStatus::NextRange, this, position(), segmentEnd());
     takeBody(body.length);
+  }
+}
+
+// The segment is complete: the first free segment, else a share of a segment whose owner has
+// no connection (moveOn). A segment that grew meanwhile (the task fell back to this one
+// connection) is read on: its own index comes back. With nothing to take, the worker stands
+// by without a connection while other connections still fetch: when one of them drops, its
+// range is shared at once rather than left to one connection while the others sit idle.
+// -1 when the worker should end.
+//
+// A worker whose own segment was taken over does not take over another's in turn, and does
+// not stand by: two workers whose connections fail at once would otherwise hand a range back
+// and forth without waiting.
+int32_t Worker::nextSegment() {
+  bool mayTakeOver = !lostSegment_;
+  lostSegment_ = false;
+  int32_t current = segmentIndex();
+  int32_t next = task.segments.moveOn(current, this, mayTakeOver);
+  if (next >= 0 || !mayTakeOver) return next;
+  task.protocol->finishNormally(*this);
+  closeConnections();
+  std::unique_lock lock(task.stopMutex);
+  while (true) {
+    // Under stopMutex: whoever frees work changes the table first and then wakes the
+    // sleepers under this lock, so no wake-up is missed between the look and the wait.
+    if (stopRequested() || !task.segments.workMayComeFree()) return -1;
+    next = task.segments.moveOn(current, this, true);
+    if (next >= 0) return next;
+    task.stopSignal.wait(lock);
   }
 }
 
@@ -357,6 +388,7 @@ void Worker::finish(End end) {
   task.postStatus(end == End::Normal ? TaskStatus::WorkerDone : TaskStatus::WorkerFailed, this,
                   reached, 0);
   task.segments.release(index);
+  task.wakeSleepers();  // a worker standing by may take the released segment, or end
   if (end == End::Error) task.recordFailure(failureKind_, failure_);
   runFlag_.store(-1, std::memory_order_release);
   bool last;

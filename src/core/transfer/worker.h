@@ -87,6 +87,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
   bool reopenOutputFile();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);
+  int32_t nextSegment();
   Step receivePass(size_t& buffered);
   bool flush(size_t& buffered);
   void paceReceive(size_t bytes);
