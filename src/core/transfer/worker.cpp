@@ -23,6 +23,26 @@ std::string systemErrorText(int code) {
   return ::strerror_r(code, buffer, sizeof buffer);
 }
 
+// Why the partial file at `partial` could not be had.
+std::string outputErrorText(const std::string& partial, const OutputFileError& why) {
+  switch (why.problem) {
+    case ClaimProblem::Busy:
+      return why.holder > 0 ? formatText("部分文件 %s 正由另一个下载 (进程 %d) 写入",
+                                         partial.c_str(), static_cast<int>(why.holder))
+                            : formatText("部分文件 %s 正由另一个下载写入", partial.c_str());
+    case ClaimProblem::NotRegular:
+      return formatText("部分文件 %s 是符号链接或不是普通文件, 拒绝写入", partial.c_str());
+    case ClaimProblem::Linked:
+      return formatText("部分文件 %s 另有硬链接, 拒绝写入", partial.c_str());
+    case ClaimProblem::Missing:
+      return systemErrorText(ENOENT);
+    case ClaimProblem::None:
+    case ClaimProblem::System:
+      break;
+  }
+  return systemErrorText(why.error);
+}
+
 }  // namespace
 
 Worker::Worker(TransferTask& owner, bool leads) : task(owner), leads_(leads) {}
@@ -85,11 +105,13 @@ void Worker::run() {
 
 Worker::End Worker::work() {
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
+  // A resumed task claims its partial file before it asks the server anything: a file that
+  // another download writes is never touched, not even when the server's file has changed.
+  if (leads_ && task.resuming && !reopenOutputFile()) return End::Error;
   Step opened = open(leads_, body);
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
   if (leads_ && task.resuming) {
     // The server's file is the one the partial file holds: go on where it stopped.
-    if (!reopenOutputFile()) return End::Error;
     announceFirstSegment();
   } else if (leads_) {
     // A fresh task, or a resumed one whose server file differed (the layer started over).
@@ -182,16 +204,14 @@ bool Worker::prepareOutputFile() {
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
-  // A partial file left by an earlier attempt holds nothing this task can use. Its control
-  // file goes first: it must never come to describe the new partial file.
+  // A partial file left by an earlier attempt holds nothing this task can use; it is replaced,
+  // its control file removed first (create does both while it holds the partial file).
   std::string target = task.localPath();
-  ::unlink(controlPathOf(target).c_str());
   std::string partial = partialPathOf(target);
-  ::unlink(partial.c_str());
-  int error = 0;
-  if (!task.output.create(partial, task.totalSize.load(), &error)) {
+  OutputFileError why;
+  if (!task.output.create(partial, task.totalSize.load(), controlPathOf(target), &why)) {
     engineFailure(*this, FailureKind::LocalFile,
-                  formatText("%s: %s", kCreateFileFailed, systemErrorText(error).c_str()));
+                  formatText("%s: %s", kCreateFileFailed, outputErrorText(partial, why).c_str()));
     return false;
   }
   return true;
@@ -199,11 +219,12 @@ bool Worker::prepareOutputFile() {
 
 bool Worker::reopenOutputFile() {
   std::string path = task.localPath();
-  int error = 0;
-  if (task.output.openExisting(partialPathOf(path), task.totalSize.load(), &error)) return true;
+  std::string partial = partialPathOf(path);
+  OutputFileError why;
+  if (task.output.openExisting(partial, task.totalSize.load(), &why)) return true;
   engineFailure(*this, FailureKind::LocalFile,
                 formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
-                           systemErrorText(error).c_str()));
+                           outputErrorText(partial, why).c_str()));
   return false;
 }
 
