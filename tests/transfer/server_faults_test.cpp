@@ -239,9 +239,9 @@ TEST(ServerFaults, AServerThatAlwaysCutsItsWholeFileShortIsGivenUp) {
     TransferRecorder recorder;
     Download download;
     EngineTuning tuning = quickTuning();
+    int before = server.connectionCount();
     ASSERT_TRUE(
         download.start(recorder.param(server.url("/f.bin"), out.file("f"), connections), tuning));
-    int before = server.connectionCount();
     ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(30)));
     EXPECT_EQ(download.outcome().ending, TaskEnding::Failed);
     EXPECT_EQ(download.outcome().kind, FailureKind::Network);
