@@ -33,12 +33,7 @@ std::string lengthField(size_t size) {
 // Serves kBody, honouring ranges.
 void serveBody(ScriptedConnection& c) {
   int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
-  std::string header = from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
-                                 : httpHeader(206, "Partial",
-                                              "Content-Range: bytes " + std::to_string(from) + "-" +
-                                                  std::to_string(kBody.size() - 1) + "/" +
-                                                  std::to_string(kBody.size()) + "\r\n");
-  c.send(header + kBody.substr(static_cast<size_t>(from)));
+  c.send(rangeAnswerHeader(from, kBody.size()) + kBody.substr(static_cast<size_t>(from)));
 }
 
 class FetchBehaviour : public ::testing::Test {
@@ -207,12 +202,8 @@ TEST_F(FetchBehaviour, OneRunWritesAPartialFileAndNoneThroughALink) {
   ScriptedServer gated([&](ScriptedConnection& c) {
     int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
     size_t left = kBody.size() - static_cast<size_t>(from);
-    std::string header = from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
-                                   : httpHeader(206, "Partial",
-                                                "Content-Range: bytes " + std::to_string(from) +
-                                                    "-" + std::to_string(kBody.size() - 1) + "/" +
-                                                    std::to_string(kBody.size()) + "\r\n");
-    c.send(header + kBody.substr(static_cast<size_t>(from), left / 2));
+    c.send(rangeAnswerHeader(from, kBody.size()) +
+           kBody.substr(static_cast<size_t>(from), left / 2));
     {
       std::unique_lock lock(mutex);
       opened.wait_for(lock, std::chrono::seconds(20), [&] { return !holdBack; });

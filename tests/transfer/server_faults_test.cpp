@@ -123,11 +123,7 @@ TEST(ServerFaults, RangeAnswersAreCheckedBeforeAnyByteIsWritten) {
 TEST(ServerFaults, HugeConnectionCountsStayWithinTheFile) {
   ScriptedServer server([](ScriptedConnection& c) {
     int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
-    c.send((from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
-                      : httpHeader(206, "Partial",
-                                   "Content-Range: bytes " + std::to_string(from) +
-                                       "-100002/100003\r\n")) +
-           kBody.substr(static_cast<size_t>(from)));
+    c.send(rangeAnswerHeader(from, kBody.size()) + kBody.substr(static_cast<size_t>(from)));
   });
   TempDir out;
   TransferRecorder recorder;
@@ -143,15 +139,9 @@ namespace {
 // (at least 64 KiB), then the connection is reset.
 void resetMidway(ScriptedConnection& c, const std::string& body) {
   int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
-  size_t size = body.size();
-  std::string header =
-      from == 0 ? httpHeader(200, "OK", lengthField(size))
-                : httpHeader(206, "Partial",
-                             "Content-Range: bytes " + std::to_string(from) + "-" +
-                                 std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
-  size_t left = size - static_cast<size_t>(from);
+  size_t left = body.size() - static_cast<size_t>(from);
   size_t sent = left <= 65536 ? left : std::max<size_t>(left / 2, 65536);
-  c.send(header + body.substr(static_cast<size_t>(from), sent));
+  c.send(rangeAnswerHeader(from, body.size()) + body.substr(static_cast<size_t>(from), sent));
   c.waitUntilSent();
   c.close(sent < left);
 }
@@ -204,13 +194,8 @@ TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
       c.close(true);
       return;
     }
-    std::string header =
-        from == 0
-            ? httpHeader(200, "OK", lengthField(kBody.size()))
-            : httpHeader(206, "Partial",
-                         "Content-Range: bytes " + std::to_string(from) + "-100002/100003\r\n");
     // Slowly, so that the others are still at work when the refused one starts waiting.
-    c.send(header);
+    c.send(rangeAnswerHeader(from, kBody.size()));
     c.sendInPieces(kBody.substr(static_cast<size_t>(from)), 4096, 15);
   });
   TempDir out;
@@ -282,12 +267,7 @@ TEST(ServerFaults, FinishedWorkersShareTheRangeOfOneThatKeepsDropping) {
     }
     size_t left = size - static_cast<size_t>(from);
     size_t sent = first && from >= tail ? left / 2 : left;
-    std::string header =
-        from == 0 ? httpHeader(200, "OK", lengthField(size))
-                  : httpHeader(206, "Partial",
-                               "Content-Range: bytes " + std::to_string(from) + "-" +
-                                   std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
-    c.send(header + body.substr(static_cast<size_t>(from), sent));
+    c.send(rangeAnswerHeader(from, size) + body.substr(static_cast<size_t>(from), sent));
     if (sent < left) {
       c.waitUntilSent();
       c.close(true);
