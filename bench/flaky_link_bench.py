@@ -1,10 +1,23 @@
 #!/usr/bin/env python3
 """Times downloader-cli fetch against aria2c and axel on a link that resets connections
-midway: a loopback HTTP server that answers every request with half of what was asked (at
-least 256 KiB; all of it when less is left) and then resets the connection.
+midway. The loopback HTTP server has two modes:
 
-    bench/flaky_link_bench.py --cli build/downloader-cli [--rounds 5] [--size-mib 64]
-                              [--connections 4]
+  every         every answer carries half of what was asked (at least 256 KiB; all of it
+                when less is left), then the connection is reset;
+  first-answer  the first answer for every new range start carries half of what was asked
+                (rounded down: a last single byte gets only its header), then the connection
+                is reset; a start the server has seen before is answered whole. The
+                connection at the end of the file chases it in ever smaller answers, and its
+                last one brings nothing: the download is fast only when the connections that
+                are done share that range, and take it over rather than let it wait.
+
+    bench/flaky_link_bench.py --cli build/downloader-cli [--mode every|first-answer]
+                              [--rounds 5] [--size-mib 64] [--connections 4]
+                              [--baseline OTHER-downloader-cli]
+
+--baseline adds another build of downloader-cli (say, of the last release) to every round.
+aria2c runs with --max-tries=0: it counts a reset after progress as a failed try and would
+otherwise give up after five.
 
 Every round runs every command once, alternating, into a fresh output file; each output
 is compared with the source. Per command it prints the median wall time, the slowest run,
@@ -67,7 +80,13 @@ class ResetMidwayHandler(socketserver.BaseRequestHandler):
         if method == "HEAD":
             return
         wanted = last - first + 1
-        piece = wanted if wanted <= MIN_PIECE else max(wanted // 2, MIN_PIECE)
+        with server.lock:
+            seen = first in server.starts
+            server.starts.add(first)
+        if server.mode == "first-answer":
+            piece = wanted if seen else wanted // 2
+        else:
+            piece = wanted if wanted <= MIN_PIECE else max(wanted // 2, MIN_PIECE)
         try:
             sock.sendall(memoryview(server.body)[first:first + piece])
         except OSError:
@@ -83,24 +102,30 @@ class ResetMidwayHandler(socketserver.BaseRequestHandler):
                 break
             time.sleep(0.001)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        # Closed here, so that the reset is all the peer sees: the server's own shutdown
+        # of the request would send a FIN first.
+        sock.close()
 
 
 class ResetMidwayServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, body):
+    def __init__(self, body, mode):
         super().__init__(("127.0.0.1", 0), ResetMidwayHandler)
         self.body = body
+        self.mode = mode
         self.lock = threading.Lock()
         self.connections = 0
+        self.starts = set()  # range starts answered since the run began
 
 
-def commands(cli, url, out, n):
-    return [
-        ("downloader-cli", [cli, "fetch", url, out, "--connections", str(n)]),
+def commands(cli, baseline, url, out, n):
+    fetch = ["fetch", url, out, "--connections", str(n)]
+    others = [("baseline-cli", [baseline] + fetch)] if baseline else []
+    return [("downloader-cli", [cli] + fetch)] + others + [
         ("aria2c", ["aria2c", "-q", "-x", str(n), "-s", str(n), "-k", "1M",
-                    "--file-allocation=none", "--allow-overwrite=true",
+                    "--file-allocation=none", "--allow-overwrite=true", "--max-tries=0",
                     "-d", os.path.dirname(out), "-o", os.path.basename(out), url]),
         ("axel", ["axel", "-q", "-n", str(n), "-o", out, url]),
     ]
@@ -109,6 +134,8 @@ def commands(cli, url, out, n):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
+    parser.add_argument("--baseline")
+    parser.add_argument("--mode", choices=("every", "first-answer"), default="every")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--size-mib", type=int, default=64)
     parser.add_argument("--connections", type=int, default=4)
@@ -117,19 +144,20 @@ def main():
 
     body = os.urandom(args.size_mib << 20)
     digest = hashlib.sha256(body).hexdigest()
-    server = ResetMidwayServer(body)
+    server = ResetMidwayServer(body, args.mode)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     url = "http://127.0.0.1:%d/file.bin" % server.server_address[1]
     scratch = tempfile.mkdtemp(prefix="flakybench-")
     results = {}
     try:
         for round_ in range(args.rounds):
-            for name, argv in commands(args.cli, url, os.path.join(scratch, "out.bin"),
-                                       args.connections):
+            for name, argv in commands(args.cli, args.baseline, url,
+                                       os.path.join(scratch, "out.bin"), args.connections):
                 for leftover in os.listdir(scratch):
                     os.remove(os.path.join(scratch, leftover))
                 with server.lock:
                     server.connections = 0
+                    server.starts.clear()
                 start = time.monotonic()
                 try:
                     code = subprocess.run(argv, stdout=subprocess.DEVNULL,
@@ -151,11 +179,13 @@ def main():
         server.shutdown()
         shutil.rmtree(scratch, ignore_errors=True)
 
-    print("%d MiB, %d connections, every connection reset after half of what it asked for"
-          % (args.size_mib, args.connections))
+    broken = ("every connection" if args.mode == "every"
+              else "the first answer for every new range start")
+    print("%d MiB, %d connections, %s reset after half of what it asked for"
+          % (args.size_mib, args.connections, broken))
     print("%-15s %9s %9s %10s %12s" % ("command", "median s", "max s", "identical",
                                        "connections"))
-    for name in ("downloader-cli", "aria2c", "axel"):
+    for name in ("downloader-cli", "baseline-cli", "aria2c", "axel"):
         runs = results.get(name, [])
         if not runs:
             continue

@@ -1,6 +1,10 @@
 // downloader-cli fetch: one file through the Download object. The engine writes PATH.part (and
 // its state to PATH.part.state) and renames it to PATH once every byte is in; the task's
 // outcome decides the exit status. A stopped download continues with --continue.
+//
+// PATH.part is claimed (an flock on it, see platform/file_claim.h) by the engine while it
+// writes, and by this command whenever it removes it: a second run on the same PATH refuses
+// and names the first, and nothing is ever written or removed through a link.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +25,7 @@
 #include "download/speed_text.h"
 #include "platform/clock.h"
 #include "platform/decimal.h"
+#include "platform/file_claim.h"
 #include "transfer/engine_log.h"
 #include "transfer/output_file.h"
 #include "transfer/transfer_task.h"
@@ -329,6 +334,46 @@ int reportRefusal(const std::string& path) {
   return kExitLocalFile;
 }
 
+int reportBusyPartial(const std::string& partial, pid_t holder) {
+  std::string who = holder > 0 ? " (pid " + std::to_string(holder) + ")" : "";
+  std::fprintf(stderr,
+               "downloader-cli fetch: %s is being written by another download%s; it is left as "
+               "it is\n",
+               partial.c_str(), who.c_str());
+  return kExitLocalFile;
+}
+
+int reportUnusablePartial(const std::string& partial) {
+  std::fprintf(stderr,
+               "downloader-cli fetch: %s is a symbolic link or not a regular file; nothing is "
+               "written through it (remove it to download)\n",
+               partial.c_str());
+  return kExitLocalFile;
+}
+
+// Refuses a PATH.part that is no regular file, or that another download is writing: 0 when
+// the run may go on, else the exit status after saying why.
+int refuseUnusablePartial(const std::string& partial) {
+  struct stat info {};
+  if (::lstat(partial.c_str(), &info) != 0) return 0;
+  if (!S_ISREG(info.st_mode)) return reportUnusablePartial(partial);
+  std::optional<pid_t> holder = lockHolderOf(partial);
+  return holder ? reportBusyPartial(partial, *holder) : 0;
+}
+
+// Removes the partial file of `path` and its control file while it holds the partial file's
+// claim. Returns the claim: a problem other than None or Missing means nothing was removed
+// (another download has it, or it is no regular file).
+FileClaim removePartial(const std::string& path) {
+  std::string partial = partialPathOf(path);
+  FileClaim claim = claimFile(partial, ClaimMode::Existing);
+  if (claim.problem != ClaimProblem::None && claim.problem != ClaimProblem::Missing) return claim;
+  // The control file first: it must never outlive the file it describes.
+  ::unlink(controlPathOf(path).c_str());
+  if (claim.problem == ClaimProblem::None) ::unlink(partial.c_str());
+  return claim;
+}
+
 int reportPartialRefusal(const std::string& path) {
   std::fprintf(stderr,
                "downloader-cli fetch: %s exists, an interrupted download of %s; it is left as it "
@@ -354,13 +399,19 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
   std::string shownUrl = masked(options->url, urlPassword(options->url));
   std::string localPath = localPathFor(options->path);
   if (localPath.back() != '/') {
+    if (int refused = refuseUnusablePartial(partialPathOf(localPath))) return refused;
     if (exists(localPath) && !options->overwrite) return reportRefusal(localPath);
     bool partial = exists(partialPathOf(localPath)) || exists(controlPathOf(localPath));
     if (partial && !options->resume) {
       if (!options->overwrite) return reportPartialRefusal(localPath);
       // Starting over: the engine must not continue from the old state.
-      ::unlink(controlPathOf(localPath).c_str());
-      ::unlink(partialPathOf(localPath).c_str());
+      FileClaim removed = removePartial(localPath);
+      if (removed.problem == ClaimProblem::Busy) {
+        return reportBusyPartial(partialPathOf(localPath), removed.holder);
+      }
+      if (removed.problem == ClaimProblem::NotRegular) {
+        return reportUnusablePartial(partialPathOf(localPath));
+      }
     }
   }
 
@@ -400,11 +451,9 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
   std::string partial;
   if (named && worthResuming(outcome) && exists(partialPathOf(state.finalPath))) {
     partial = "; " + partialPathOf(state.finalPath) + " kept, --continue resumes it";
-  } else if (named) {
-    ::unlink(controlPathOf(state.finalPath).c_str());
-    if (::unlink(partialPathOf(state.finalPath).c_str()) == 0) {
-      partial = "; removed " + partialPathOf(state.finalPath);
-    }
+  } else if (named && removePartial(state.finalPath).problem == ClaimProblem::None) {
+    // (Left alone when another download has taken it up since this one let go of it.)
+    partial = "; removed " + partialPathOf(state.finalPath);
   }
   if (stoppedBy != 0) {
     std::fprintf(stderr, "downloader-cli fetch: stopped by %s: %lld of %lld bytes written%s\n",

@@ -5,16 +5,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "archive_tools.h"
 #include "cli_run.h"
 #include "demo_site.h"
 #include "download/snapshot_format.h"
 #include "nginx_server.h"
+#include "platform/file_claim.h"
 #include "platform/files.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
@@ -30,12 +36,7 @@ std::string lengthField(size_t size) {
 // Serves kBody, honouring ranges.
 void serveBody(ScriptedConnection& c) {
   int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
-  std::string header = from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
-                                 : httpHeader(206, "Partial",
-                                              "Content-Range: bytes " + std::to_string(from) + "-" +
-                                                  std::to_string(kBody.size() - 1) + "/" +
-                                                  std::to_string(kBody.size()) + "\r\n");
-  c.send(header + kBody.substr(static_cast<size_t>(from)));
+  c.send(rangeAnswerHeader(from, kBody.size()) + kBody.substr(static_cast<size_t>(from)));
 }
 
 class FetchBehaviour : public ::testing::Test {
@@ -268,6 +269,79 @@ TEST_F(FetchBehaviour, ATerminalShowsProgressAndASummaryUnlessQuiet) {
   std::string quiet = onTerminal(slow.url("/f") + " " + out_.file("g") + " --quiet");
   EXPECT_EQ(quiet, "") << quiet;
   EXPECT_TRUE(readWholeFile(out_.file("g")) == kBody);
+}
+
+// Two runs on one PATH: while the first writes PATH.part, a second one refuses at once,
+// whatever its options, and names the first; the first's file comes out whole with nothing
+// left beside it. A PATH.part that is a link or a folder is refused and left as it is.
+TEST_F(FetchBehaviour, OneRunWritesAPartialFileAndNoneThroughALink) {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool holdBack = true;
+  ScriptedServer gated([&](ScriptedConnection& c) {
+    int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+    size_t left = kBody.size() - static_cast<size_t>(from);
+    c.send(rangeAnswerHeader(from, kBody.size()) +
+           kBody.substr(static_cast<size_t>(from), left / 2));
+    {
+      std::unique_lock lock(mutex);
+      opened.wait_for(lock, std::chrono::seconds(20), [&] { return !holdBack; });
+    }
+    c.send(kBody.substr(static_cast<size_t>(from) + left / 2));
+  });
+  std::string path = out_.file("g.bin");
+  std::string url = gated.url("/g.bin");
+  pid_t first = ::fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) {
+    ::execl(DL_CLI_PATH, DL_CLI_PATH, "fetch", url.c_str(), path.c_str(), "--connections", "2",
+            "--quiet", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto letGo = [&] {
+    std::lock_guard lock(mutex);
+    holdBack = false;
+    opened.notify_all();
+  };
+  std::shared_ptr<void> lettingGo(nullptr, [&](void*) { letGo(); });  // also on early exits
+  for (int i = 0; i < 1000 && lockHolderOf(path + ".part") != first; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(lockHolderOf(path + ".part"), first);
+  for (const char* options : {"", " --overwrite", " --continue"}) {
+    SCOPED_TRACE(options);
+    Outcome second = fetch(url + " " + shellQuote(path) + options);
+    EXPECT_EQ(second.exitCode, 5);
+    EXPECT_NE(second.errorText.find(path + ".part is being written by another download (pid " +
+                                    std::to_string(first) + ")"),
+              std::string::npos)
+        << second.errorText;
+  }
+  letGo();
+  int status = 0;
+  ASSERT_EQ(::waitpid(first, &status, 0), first);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(readWholeFile(path) == kBody);
+  EXPECT_EQ(listDirectory(out_.path()), std::vector<std::string>{"g.bin"});
+
+  std::string victim = out_.write("victim", std::string(kBody.size(), 'v'));
+  ASSERT_EQ(::symlink(victim.c_str(), out_.file("l.bin.part").c_str()), 0);
+  ASSERT_EQ(::mkdir(out_.file("d.bin.part").c_str(), 0755), 0);
+  for (const char* name : {"l.bin", "d.bin"}) {
+    for (const char* options : {"", " --overwrite", " --continue"}) {
+      SCOPED_TRACE(std::string(name) + options);
+      Outcome refused = fetch(server_.url("/f") + " " + shellQuote(out_.file(name)) + options);
+      EXPECT_EQ(refused.exitCode, 5);
+      EXPECT_NE(refused.errorText.find(out_.file(name) +
+                                       ".part is a symbolic link or not a regular file"),
+                std::string::npos)
+          << refused.errorText;
+    }
+  }
+  EXPECT_EQ(server_.connectionCount(), 0);
+  EXPECT_EQ(readWholeFile(victim), std::string(kBody.size(), 'v'));
+  EXPECT_EQ(listDirectory(out_.path()),
+            (std::vector<std::string>{"d.bin.part", "g.bin", "l.bin.part", "victim"}));
 }
 
 TEST(FetchResume, AKilledFetchContinuesOnlyWithContinue) {

@@ -3,6 +3,7 @@
 // start whenever the control file or the server's file does not match.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "archive_tools.h"
 #include "download/control_file.h"
 #include "download/download.h"
 #include "nginx_server.h"
@@ -68,12 +70,12 @@ class Resume : public ::testing::Test {
   }
 
   // Runs a download to its end; the recorder keeps its log.
-  void runToEnd(TransferRecorder& recorder, int connections) {
+  void runToEnd(TransferRecorder& recorder, int connections, bool completes = true) {
     Download download;
     ASSERT_TRUE(download.start(recorder.param(url_, target_, connections), quickTuning()));
     ASSERT_TRUE(recorder.waitEnded());
     ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(5)));
-    EXPECT_TRUE(recorder.complete);
+    EXPECT_EQ(recorder.complete, completes);
   }
 
   // The ranges the control file counts as missing.
@@ -228,13 +230,47 @@ TEST_F(Resume, ADamagedOrForeignControlFileStartsOver) {
 }
 
 TEST_F(Resume, AControlFileThatCannotBeWrittenCostsOnlyTheResume) {
-  // A folder where the temporary control file would go: every save fails.
-  ASSERT_EQ(::mkdir((controlPathOf(target_) + ".tmp").c_str(), 0755), 0);
+  // A folder where the control file would go: every save fails.
+  ASSERT_EQ(::mkdir(controlPathOf(target_).c_str(), 0755), 0);
   TransferRecorder recorder;
   runToEnd(recorder, 2);
   EXPECT_TRUE(readWholeFile(target_) == patternBytes(kSize, 7));
   EXPECT_TRUE(recorder.hasLog("无法写入控制文件"));
-  EXPECT_FALSE(fileExists(controlPathOf(target_)));
+  EXPECT_EQ(listDirectory(out_.path()),
+            (std::vector<std::string>{"f.bin", "f.bin.part.state"}));  // no temporary left
+}
+
+// Nothing is written through a link that stands where the engine's files go: a partial file
+// that is a symbolic link is refused (the link and its target stay as they are), one with
+// another name is not resumed into, and a leftover link under the control file's temporary
+// name is never opened.
+TEST_F(Resume, FilesAreNeverWrittenThroughLinks) {
+  std::string victim = out_.write("victim", patternBytes(kSize, 3));
+  std::string partial = partialPathOf(target_);
+  ASSERT_EQ(::symlink(victim.c_str(), (controlPathOf(target_) + ".tmp").c_str()), 0);
+  stopMidway(2);  // the stop saves the control file
+  EXPECT_FALSE(missingRanges().empty());
+
+  SCOPED_TRACE("a partial file with another name");
+  ASSERT_EQ(::link(partial.c_str(), out_.file("other").c_str()), 0);
+  std::string held = readWholeFile(partial);
+  TransferRecorder linked;
+  runToEnd(linked, 2, false);
+  EXPECT_TRUE(linked.hasLog("另有硬链接, 拒绝写入"));
+  EXPECT_TRUE(readWholeFile(out_.file("other")) == held);
+  ::unlink(out_.file("other").c_str());
+
+  SCOPED_TRACE("a partial file that is a symbolic link");
+  ASSERT_EQ(::unlink(partial.c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), partial.c_str()), 0);
+  TransferRecorder refused;
+  runToEnd(refused, 2, false);
+  EXPECT_TRUE(refused.hasLog("是符号链接或不是普通文件, 拒绝写入"));
+  EXPECT_FALSE(fileExists(target_));
+  struct stat link {};
+  ASSERT_EQ(::lstat(partial.c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+  EXPECT_TRUE(readWholeFile(victim) == patternBytes(kSize, 3));
 }
 
 TEST(ControlFile, ManySegmentsAreMergedToFitAndRoundTrip) {

@@ -179,6 +179,13 @@ std::string httpHeader(int status, const std::string& reason, const std::string&
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + fields + "\r\n";
 }
 
+std::string rangeAnswerHeader(int64_t from, size_t size) {
+  if (from <= 0) return httpHeader(200, "OK", "Content-Length: " + std::to_string(size) + "\r\n");
+  return httpHeader(206, "Partial Content",
+                    "Content-Range: bytes " + std::to_string(from) + "-" +
+                        std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
+}
+
 void neverAnswers(ScriptedConnection& connection) {
   connection.readUntil("\r\n\r\n");
   while (!connection.stopping()) connection.stall(1000);

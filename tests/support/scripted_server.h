@@ -89,6 +89,10 @@ int64_t requestedRangeStart(std::string_view request);
 std::string requestTarget(std::string_view request);
 // A response header block ending with the blank line.
 std::string httpHeader(int status, const std::string& reason, const std::string& fields);
+// The header of an answer from byte `from` to the end of a file of `size` bytes, as a
+// range-capable server gives it: 200 with Content-Length from byte 0, else 206 with
+// Content-Range.
+std::string rangeAnswerHeader(int64_t from, size_t size);
 
 // Scripts for a manifest server: one that reads the request and never answers, and one that
 // answers with a header and then one byte every `pauseMs` (fast enough for any idle limit,

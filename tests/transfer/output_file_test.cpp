@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/files.h"
 #include "temp_dir.h"
@@ -24,8 +25,17 @@ TEST(OutputFile, WritesLandInTheFileAndStopAtClose) {
   }
   EXPECT_EQ(readWholeFile(path), std::string(7, '\0') + "abc");
   OutputFile again;
-  EXPECT_FALSE(again.create(path, 10));  // exists
   EXPECT_TRUE(again.openExisting(path, 10));
+  OutputFile other;  // the file is claimed while `again` has it open
+  OutputFileError why;
+  EXPECT_FALSE(other.openExisting(path, 10, &why));
+  EXPECT_EQ(why.problem, ClaimProblem::Busy);
+  EXPECT_EQ(why.holder, ::getpid());
+  EXPECT_FALSE(other.create(path, 10, {}, &why));
+  EXPECT_EQ(why.problem, ClaimProblem::Busy);
+  again.close();
+  EXPECT_TRUE(other.create(path, 4));  // an old file, once free, is replaced by a new one
+  EXPECT_EQ(readWholeFile(path), std::string(4, '\0'));
 }
 
 TEST(OutputFile, EmptyFileIsCreatedEmpty) {

@@ -119,25 +119,44 @@ TEST(SegmentTable, SplitsWhileTheOwnerAdvancesStayConsistent) {
   EXPECT_EQ(covered, kTotal);
 }
 
-TEST(SegmentTable, MovingOnTakesOverTheRestOfAWaitingOwner) {
+// A worker that finished its segment shares the work of an owner without a connection: the
+// whole rest of one that waits to retry, the tail half of one that reconnects (when that
+// half is worth a connection), and nothing of one that receives.
+TEST(SegmentTable, MovingOnSharesTheRangeOfAnOwnerWithoutAConnection) {
   Worker* a = reinterpret_cast<Worker*>(0x10);
   Worker* b = reinterpret_cast<Worker*>(0x20);
   SegmentTable table;
-  table.layout(100000, 2);
+  table.layout(200000, 2);
   ASSERT_EQ(table.takeFree(a), 0);
   ASSERT_EQ(table.takeFree(b), 1);
-  table.commit(0, 50000);
+  table.commit(0, 100000);
   table.commit(1, 10000);
   EXPECT_EQ(table.moveOn(0, a), -1);  // b is at work: nothing to take
-  table.setWaiting(1, true);
-  EXPECT_EQ(table.moveOn(0, a, false), -1);  // only a worker that finished may take over
-  int32_t rest = table.moveOn(0, a);
-  ASSERT_EQ(rest, 2);
-  EXPECT_EQ(table.at(1).length, 10000);  // cut where b stands: finished, b moves on
-  EXPECT_TRUE(table.at(1).finished());
-  EXPECT_EQ(table.at(2).start, 60000);
-  EXPECT_EQ(table.at(2).length, 40000);
+  table.setOwnerLink(1, OwnerLink::Reconnecting);
+  EXPECT_EQ(table.moveOn(0, a, false), -1);  // only a worker that finished may share
+  int32_t tail = table.moveOn(0, a);
+  ASSERT_EQ(tail, 2);
+  EXPECT_EQ(table.at(1).end(), 155000);  // b keeps the first half of its 90000 bytes left
+  EXPECT_FALSE(table.at(1).finished());
+  EXPECT_EQ(table.at(2).start, 155000);
+  EXPECT_EQ(table.at(2).length, 45000);
   EXPECT_EQ(table.at(2).owner, a);
   EXPECT_FALSE(table.at(0).busy);  // a let go of its finished segment
-  EXPECT_EQ(table.sumDone() + table.at(2).length, 100000);
+
+  // b now waits to retry: the next free worker takes all it has left.
+  table.commit(2, 45000);
+  table.setOwnerLink(1, OwnerLink::Waiting);
+  int32_t rest = table.moveOn(2, a);
+  ASSERT_EQ(rest, 3);
+  EXPECT_EQ(table.at(1).length, 10000);  // cut where b stands: finished, b moves on
+  EXPECT_TRUE(table.at(1).finished());
+  EXPECT_EQ(table.at(3).start, 110000);
+  EXPECT_EQ(table.at(3).length, 45000);
+
+  // An owner that reconnects with less than twice a buffer left keeps all of it.
+  table.commit(3, 45000 - kSplitThreshold + 1);
+  table.setOwnerLink(3, OwnerLink::Reconnecting);
+  ASSERT_EQ(table.takeFree(b), -1);
+  EXPECT_EQ(table.moveOn(1, b), -1);
+  EXPECT_EQ(table.sumDone() + table.at(3).length - table.at(3).done, 200000);
 }

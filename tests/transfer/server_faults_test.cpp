@@ -5,9 +5,11 @@
 
 #include <sys/resource.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "download/download.h"
 #include "platform/files.h"
@@ -121,11 +123,7 @@ TEST(ServerFaults, RangeAnswersAreCheckedBeforeAnyByteIsWritten) {
 TEST(ServerFaults, HugeConnectionCountsStayWithinTheFile) {
   ScriptedServer server([](ScriptedConnection& c) {
     int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
-    c.send((from == 0 ? httpHeader(200, "OK", lengthField(kBody.size()))
-                      : httpHeader(206, "Partial",
-                                   "Content-Range: bytes " + std::to_string(from) +
-                                       "-100002/100003\r\n")) +
-           kBody.substr(static_cast<size_t>(from)));
+    c.send(rangeAnswerHeader(from, kBody.size()) + kBody.substr(static_cast<size_t>(from)));
   });
   TempDir out;
   TransferRecorder recorder;
@@ -141,15 +139,9 @@ namespace {
 // (at least 64 KiB), then the connection is reset.
 void resetMidway(ScriptedConnection& c, const std::string& body) {
   int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
-  size_t size = body.size();
-  std::string header =
-      from == 0 ? httpHeader(200, "OK", lengthField(size))
-                : httpHeader(206, "Partial",
-                             "Content-Range: bytes " + std::to_string(from) + "-" +
-                                 std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n");
-  size_t left = size - static_cast<size_t>(from);
+  size_t left = body.size() - static_cast<size_t>(from);
   size_t sent = left <= 65536 ? left : std::max<size_t>(left / 2, 65536);
-  c.send(header + body.substr(static_cast<size_t>(from), sent));
+  c.send(rangeAnswerHeader(from, body.size()) + body.substr(static_cast<size_t>(from), sent));
   c.waitUntilSent();
   c.close(sent < left);
 }
@@ -202,13 +194,8 @@ TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
       c.close(true);
       return;
     }
-    std::string header =
-        from == 0
-            ? httpHeader(200, "OK", lengthField(kBody.size()))
-            : httpHeader(206, "Partial",
-                         "Content-Range: bytes " + std::to_string(from) + "-100002/100003\r\n");
     // Slowly, so that the others are still at work when the refused one starts waiting.
-    c.send(header);
+    c.send(rangeAnswerHeader(from, kBody.size()));
     c.sendInPieces(kBody.substr(static_cast<size_t>(from)), 4096, 15);
   });
   TempDir out;
@@ -220,6 +207,89 @@ TEST(ServerFaults, FreeWorkerTakesOverTheRangeOfAWaitingOne) {
   EXPECT_TRUE(recorder.hasLog("等待5秒后重试"));
   EXPECT_EQ(refused.load(), 2);  // asked twice: refused, then by the one that took it over
   EXPECT_LT(took, std::chrono::seconds(4));  // nobody sat out the 5 s wait
+}
+
+// A server that ignores Range and cuts every answer short: each attempt reads the same first
+// bytes again, which never moves the file position on, so the attempts count against the
+// retry limit and the task ends rather than retrying forever.
+TEST(ServerFaults, AServerThatAlwaysCutsItsWholeFileShortIsGivenUp) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    c.readUntil("\r\n\r\n");
+    c.send(httpHeader(200, "OK", lengthField(kBody.size())) + kBody.substr(0, 60000));
+    c.waitUntilSent();
+  });
+  for (int32_t connections : {1, 4}) {
+    SCOPED_TRACE(connections);
+    TempDir out;
+    TransferRecorder recorder;
+    Download download;
+    EngineTuning tuning = quickTuning();
+    int before = server.connectionCount();
+    ASSERT_TRUE(
+        download.start(recorder.param(server.url("/f.bin"), out.file("f"), connections), tuning));
+    ASSERT_TRUE(download.waitUntilIdle(std::chrono::seconds(30)));
+    EXPECT_EQ(download.outcome().ending, TaskEnding::Failed);
+    EXPECT_EQ(download.outcome().kind, FailureKind::Network);
+    // The first read and the first retry moved the position on; then every attempt is a
+    // failure in a row, up to the limit (and the other connections' dropped requests).
+    int used = server.connectionCount() - before;
+    EXPECT_GE(used, 2 + tuning.retryLimit);
+    EXPECT_LE(used, 2 + tuning.retryLimit + (connections - 1));
+    EXPECT_FALSE(fileExists(out.file("f")));
+  }
+}
+
+// A server that cuts the first answer for every new range start midway (half of what is left
+// of the file from there, so a last single byte gets a header and a reset) and answers a
+// start it has seen before whole. The connection at the end of the file chases its range in
+// ever smaller answers; the workers that finished stand by: they share its range while it
+// reconnects and take over the rest when its last attempt brings nothing, so nobody sits out
+// the (here one minute long) retry wait.
+TEST(ServerFaults, FinishedWorkersShareTheRangeOfOneThatKeepsDropping) {
+  const size_t size = 1 << 20;
+  const std::string body = patternBytes(size, 17);
+  const int64_t tail = static_cast<int64_t>(size) / 4 * 3;  // the fourth segment's start
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::set<int64_t> seen;
+  int wholeAnswersDone = 0;
+  ScriptedServer server([&](ScriptedConnection& c) {
+    int64_t from = std::max<int64_t>(requestedRangeStart(c.readUntil("\r\n\r\n")), 0);
+    bool first;
+    {
+      std::unique_lock lock(mutex);
+      first = seen.insert(from).second;
+      // The end of the file waits until the three other connections are through: they are
+      // done (standing by) when its troubles begin.
+      if (first && from >= tail) {
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return wholeAnswersDone >= 3; });
+      }
+    }
+    size_t left = size - static_cast<size_t>(from);
+    size_t sent = first && from >= tail ? left / 2 : left;
+    c.send(rangeAnswerHeader(from, size) + body.substr(static_cast<size_t>(from), sent));
+    if (sent < left) {
+      c.waitUntilSent();
+      c.close(true);
+      return;
+    }
+    c.waitForPeerClose(20000);
+    std::lock_guard lock(mutex);
+    if (from < tail) ++wholeAnswersDone;
+    changed.notify_all();
+  });
+  TempDir out;
+  TransferRecorder recorder;
+  Download download;
+  EngineTuning tuning;
+  tuning.retryWaitMs = 60000;
+  ASSERT_TRUE(download.start(recorder.param(server.url("/f.bin"), out.file("f"), 4), tuning));
+  bool ended = download.waitUntilIdle(std::chrono::seconds(30));
+  if (!ended) download.stop();
+  ASSERT_TRUE(ended) << "a connection sat out its retry wait";
+  EXPECT_EQ(download.outcome().ending, TaskEnding::Complete) << download.outcome().message;
+  EXPECT_TRUE(readWholeFile(out.file("f")) == body);
+  EXPECT_TRUE(recorder.hasLog("等待60秒后重试"));  // the last byte's empty answer
 }
 
 // Hostile header values and URLs: a Set-Cookie with a bare LF cannot add a request line, a

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <random>
 
 #include "platform/unique_fd.h"
 #include "transfer/output_file.h"
@@ -17,10 +19,27 @@ int32_t capacityFor(size_t count) {
   return static_cast<int32_t>((count + 9) / 10 * 10);
 }
 
-// Replaces `path` with `bytes`: a temporary file beside it, then one rename.
+// A new temporary file beside `path` under a name nobody else uses: created exclusively and
+// never through a link, so a file or link left under a predictable name is never written.
+UniqueFd createTemporaryBeside(const std::string& path, std::string& temporary) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string suffix(8, 'a');
+    for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
+    temporary = path + ".tmp." + suffix;
+    UniqueFd fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd || errno != EEXIST) return fd;
+  }
+  return UniqueFd();
+}
+
+// Replaces `path` with `bytes`: a temporary file beside it, then one rename (which replaces a
+// link at `path` itself, never its target).
 bool replaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::string temporary = path + ".tmp";
-  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  std::string temporary;
+  UniqueFd fd = createTemporaryBeside(path, temporary);
   if (!fd) return false;
   size_t written = 0;
   while (written < bytes.size()) {

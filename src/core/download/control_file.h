@@ -3,8 +3,9 @@
 // kept beside the partial file (controlPathOf) so that a stopped download can continue.
 //
 // The snapshot's seventh protocol text slot holds the download's URL without its password;
-// the layers leave that slot free. The file is replaced atomically (a temporary file in the
-// same folder, then rename), so a kill never leaves half of it.
+// the layers leave that slot free. The file is replaced atomically (a temporary file under a
+// fresh name in the same folder, created exclusively and never through a link, then rename),
+// so a kill never leaves half of it.
 #include <cstdint>
 #include <optional>
 #include <string>

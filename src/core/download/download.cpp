@@ -31,7 +31,7 @@ void planResume(const std::string& target, const std::string& url, ProtocolLayer
   }
   SnapshotContent& content = *check.content;
   struct stat partial {};
-  if (::stat(partialPathOf(target).c_str(), &partial) != 0 || !S_ISREG(partial.st_mode) ||
+  if (::lstat(partialPathOf(target).c_str(), &partial) != 0 || !S_ISREG(partial.st_mode) ||
       partial.st_size != content.totalSize) {
     options.note = formatText("%s: 没有与控制文件相符的部分文件, 重新下载", control.c_str());
     return;

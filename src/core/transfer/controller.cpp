@@ -139,7 +139,7 @@ void Controller::stopOneWorker(Worker* target) {
 // Event 18. When workers still run and the task was not stopped, a worker started after
 // the event was posted: nothing to do, the last worker posts it again. Otherwise every
 // worker is told to end and the controller waits until all have ended (no thread is ever
-// killed), then closes the view.
+// killed); the file is closed once the task's end is settled (runController).
 bool Controller::noWorkerLeft() {
   {
     std::lock_guard lock(task_.workerLock);
@@ -158,7 +158,6 @@ bool Controller::noWorkerLeft() {
     std::lock_guard lock(task_.workerListLock);
     for (auto& worker : task_.workers) worker->join();
   }
-  task_.output.close();
   return true;
 }
 
@@ -195,12 +194,15 @@ void runController(TransferTask* task) {
     final = bytesWritten(*task);
     task->bytesReceived.store(final);
   }
+  // Every worker has ended. The partial file stays claimed (open) until it has its final
+  // name or its state is saved: no other download can take it over halfway.
   if (placeFinishedFile(*task)) {
     task->settleOutcome(TaskEnding::Complete);
   } else {
     saveTaskState(*task, true);
     task->settleOutcome(task->stopRequested() ? TaskEnding::Stopped : TaskEnding::Failed);
   }
+  task->output.close();
   if (task->statusCallback) {
     task->statusCallback(TaskStatus::TaskEnded, nullptr, static_cast<int32_t>(final), 0, task);
   }

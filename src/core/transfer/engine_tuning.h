@@ -16,9 +16,10 @@ inline constexpr size_t kLocalPathLimit = 260;
 // Engine timings with the system's values as defaults. Tests pass smaller ones; a task keeps
 // its own copy, so nothing here is global.
 struct EngineTuning {
-  // Failures in a row that a worker retries when none of its attempts brought a byte. A
-  // connection that received body bytes since its last attempt retries at once and starts
-  // the count afresh: a link that keeps breaking but keeps delivering is never given up on.
+  // Failures in a row that a worker retries when none of its attempts moved its file
+  // position on (bytes the file already held, sent again by a server that ignores ranges, do
+  // not count). A connection that did move it on retries at once and starts the count
+  // afresh: a link that keeps breaking but keeps delivering is never given up on.
   int32_t retryLimit = 999;
   int32_t retryWaitMs = 5000;       // pause before a retry that follows an attempt without a byte
   int32_t maxRedirects = 20;        // longest redirect chain the first connection follows

@@ -14,7 +14,7 @@ namespace {
 // Sizes and positions travel as 32-bit values through the status callback.
 constexpr int64_t kLargestFile = std::numeric_limits<int32_t>::max();
 
-// Records `code` (an errno value) as the reason of a failure and returns false.
+// Records `code` (an errno value) as the reason of a failed write and returns false.
 bool failWith(int* error, int code) {
   if (error != nullptr) *error = code;
   return false;
@@ -34,17 +34,35 @@ OutputFile::~OutputFile() {
   close();
 }
 
-bool OutputFile::create(const std::string& path, int64_t size, int* error) {
-  if (size < 0 || size > kLargestFile) return failWith(error, EFBIG);
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  if (!fd) return failWith(error, errno);
-  if (!reserve(fd.get(), size)) {
-    int reason = errno;
-    fd.reset();
-    ::unlink(path.c_str());
-    return failWith(error, reason);
+bool OutputFile::refuse(OutputFileError* why, ClaimProblem problem, int error, pid_t holder) {
+  if (why != nullptr) *why = OutputFileError{problem, error, holder};
+  return false;
+}
+
+bool OutputFile::create(const std::string& path, int64_t size, const std::string& describedBy,
+                        OutputFileError* why) {
+  if (size < 0 || size > kLargestFile) return refuse(why, ClaimProblem::System, EFBIG);
+  // Two rounds: an old file is claimed and removed in the first, a new one made in the second.
+  for (int round = 0; round < 2; ++round) {
+    FileClaim claim = claimFile(path, ClaimMode::CreateIfMissing);
+    if (claim.problem != ClaimProblem::None) {
+      return refuse(why, claim.problem, claim.error, claim.holder);
+    }
+    if (!describedBy.empty()) ::unlink(describedBy.c_str());
+    if (!claim.created) {
+      // The partial file of an earlier attempt, now ours: nothing in it is of use. It is
+      // removed rather than cut back, so that a hard link to it keeps its bytes.
+      ::unlink(path.c_str());
+      continue;
+    }
+    if (!reserve(claim.fd.get(), size)) {
+      int reason = errno;
+      ::unlink(path.c_str());
+      return refuse(why, ClaimProblem::System, reason);
+    }
+    return adopt(std::move(claim.fd), size);
   }
-  return adopt(std::move(fd), size);
+  return refuse(why, ClaimProblem::System, EAGAIN);
 }
 
 // Allocates the file's blocks up front: a full disk shows at creation, and the writes skip
@@ -57,14 +75,16 @@ bool OutputFile::reserve(int fd, int64_t size) {
   return ::ftruncate(fd, size) == 0;
 }
 
-bool OutputFile::openExisting(const std::string& path, int64_t size, int* error) {
-  if (size < 0 || size > kLargestFile) return failWith(error, EFBIG);
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd) return failWith(error, errno);
+bool OutputFile::openExisting(const std::string& path, int64_t size, OutputFileError* why) {
+  if (size < 0 || size > kLargestFile) return refuse(why, ClaimProblem::System, EFBIG);
+  FileClaim claim = claimFile(path, ClaimMode::Existing, true);
+  if (claim.problem != ClaimProblem::None) {
+    return refuse(why, claim.problem, claim.error, claim.holder);
+  }
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return failWith(error, errno);
-  if (info.st_size < size) return failWith(error, EINVAL);
-  return adopt(std::move(fd), size);
+  if (::fstat(claim.fd.get(), &info) != 0) return refuse(why, ClaimProblem::System, errno);
+  if (info.st_size < size) return refuse(why, ClaimProblem::System, EINVAL);
+  return adopt(std::move(claim.fd), size);
 }
 
 bool OutputFile::adopt(UniqueFd fd, int64_t size) {
@@ -98,6 +118,13 @@ void OutputFile::close() {
   std::lock_guard lock(mutex_);
   fd_.reset();
   open_ = false;
+}
+
+void OutputFile::discard() {
+  std::lock_guard lock(mutex_);
+  fd_.reset();
+  open_ = false;
+  opened_ = false;
 }
 
 bool OutputFile::isOpen() const {

@@ -11,11 +11,20 @@
 // the page cache has been recycled: every fresh page of a mapping is faulted in and zero-filled
 // before it is copied into.) Any worker may write while another closes the file: a write after
 // close() is refused (false), never a fault. A file of size 0 is created empty.
+//
+// The partial file is claimed (platform/file_claim.h) while this object has it open: an
+// advisory lock held from before the file is created or reused until close(), so two
+// downloads into one target never share a partial file. The file is never opened through a
+// symbolic link, and only a regular file is written. The controller renames the finished file
+// to its target before it closes it, so the claim covers the rename.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <shared_mutex>
 #include <string>
 
+#include "platform/file_claim.h"
 #include "platform/unique_fd.h"
 
 // The partial file of a target: its path with ".part" appended.
@@ -24,6 +33,13 @@ std::string partialPathOf(const std::string& target);
 // the partial file's path with ".state" appended.
 std::string controlPathOf(const std::string& target);
 
+// Why the output file could not be had.
+struct OutputFileError {
+  ClaimProblem problem = ClaimProblem::None;  // System: errno in `error`
+  int error = 0;
+  pid_t holder = 0;  // Busy: the process writing it, 0 when unknown
+};
+
 class OutputFile {
  public:
   OutputFile() = default;
@@ -31,17 +47,24 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates the file new (failing when it exists) at exactly `size` bytes. False when the
-  // file exists, cannot be created, the disk has no room for it, or the size does not fit
-  // 31 bits; `error` (when given) then holds the reason as an errno value.
-  bool create(const std::string& path, int64_t size, int* error = nullptr);
-  // Opens an existing file of at least `size` bytes (resuming).
-  bool openExisting(const std::string& path, int64_t size, int* error = nullptr);
+  // Makes a new file at `path` of exactly `size` bytes. A regular file already there (the
+  // partial file of an earlier attempt) is claimed and replaced; `describedBy` (the control
+  // file that describes it, may be empty) is removed first, while the claim is held, so that
+  // it never comes to describe the new file. False when the path is taken by another
+  // download, is a link or no regular file, the file cannot be created, the disk has no room
+  // for it, or the size does not fit 31 bits; `why` (when given) then says which.
+  bool create(const std::string& path, int64_t size, const std::string& describedBy = {},
+              OutputFileError* why = nullptr);
+  // Claims the existing file at `path` (resuming): a regular file with no other name that
+  // holds at least `size` bytes, which no other download has.
+  bool openExisting(const std::string& path, int64_t size, OutputFileError* why = nullptr);
   // Stores `length` bytes at `position`; false when the file is closed, the range falls
   // outside the file or the write fails, with the reason in `error` (when given).
   bool write(int64_t position, const uint8_t* data, size_t length, int* error = nullptr);
-  // Closes the file; later writes are refused.
+  // Closes the file and lets go of its claim; later writes are refused.
   void close();
+  // Closes the file as if it had never been opened (the task starts over with a new one).
+  void discard();
 
   bool isOpen() const;
   // True once the file was opened, also after it was closed.
@@ -49,6 +72,7 @@ class OutputFile {
 
  private:
   static bool reserve(int fd, int64_t size);
+  static bool refuse(OutputFileError* why, ClaimProblem problem, int error, pid_t holder = 0);
   bool adopt(UniqueFd fd, int64_t size);
 
   mutable std::shared_mutex mutex_;

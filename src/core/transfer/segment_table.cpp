@@ -70,40 +70,57 @@ int32_t SegmentTable::moveOn(int32_t current, Worker* owner, bool mayTakeOver) {
     releaseLocked(current);
     return static_cast<int32_t>(i);
   }
-  int32_t waiting = -1;
-  int64_t waitingLeft = 0;
-  for (size_t i = 0; i < entries_.size() && mayTakeOver && !single_; ++i) {
-    int64_t left = entries_[i].length - entries_[i].done;
-    if (entries_[i].waiting && left > waitingLeft) {
-      waiting = static_cast<int32_t>(i);
-      waitingLeft = left;
+  if (!mayTakeOver || single_) return -1;
+  int32_t chosen = -1;
+  int64_t chosenLeft = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const Segment& segment = entries_[i];
+    int64_t left = segment.length - segment.done;
+    bool shareable =
+        segment.busy && (segment.link == OwnerLink::Waiting ||
+                         (segment.link == OwnerLink::Reconnecting && left >= kSplitThreshold));
+    if (shareable && left > chosenLeft) {
+      chosen = static_cast<int32_t>(i);
+      chosenLeft = left;
     }
   }
-  if (waiting < 0) return -1;
-  growIfFull();
-  Segment rest;
-  rest.busy = true;
-  rest.owner = owner;
-  rest.start = entries_[waiting].position();
-  rest.length = waitingLeft;
-  entries_[waiting].length = entries_[waiting].done;
-  entries_[waiting].split = true;
-  entries_.push_back(rest);
+  if (chosen < 0) return -1;
+  int32_t taken;
+  if (entries_[chosen].link == OwnerLink::Reconnecting) {
+    taken = splitLocked(static_cast<size_t>(chosen), chosenLeft, owner);
+  } else {
+    growIfFull();
+    Segment rest;
+    rest.busy = true;
+    rest.owner = owner;
+    rest.start = entries_[chosen].position();
+    rest.length = chosenLeft;
+    entries_[chosen].length = entries_[chosen].done;
+    entries_[chosen].split = true;
+    entries_.push_back(rest);
+    taken = static_cast<int32_t>(entries_.size() - 1);
+  }
   releaseLocked(current);
-  return static_cast<int32_t>(entries_.size() - 1);
+  return taken;
 }
 
-void SegmentTable::setWaiting(int32_t index, bool waiting) {
+void SegmentTable::setOwnerLink(int32_t index, OwnerLink link) {
   std::lock_guard lock(mutex_);
   if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
-  entries_[index].waiting = waiting;
+  entries_[index].link = link;
+}
+
+bool SegmentTable::workMayComeFree() const {
+  std::lock_guard lock(mutex_);
+  return !single_ && std::any_of(entries_.begin(), entries_.end(),
+                                 [](const Segment& s) { return !s.finished(); });
 }
 
 void SegmentTable::releaseLocked(int32_t index) {
   if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return;
   entries_[index].busy = false;
   entries_[index].owner = nullptr;
-  entries_[index].waiting = false;
+  entries_[index].link = OwnerLink::Receiving;
 }
 
 void SegmentTable::setStreamOwner(Worker* owner) {
@@ -174,14 +191,18 @@ int32_t SegmentTable::takeOrSplit(Worker* owner) {
     }
   }
   if (widest < 0 || widestLeft < kSplitThreshold) return -1;
+  return splitLocked(static_cast<size_t>(widest), widestLeft, owner);
+}
+
+int32_t SegmentTable::splitLocked(size_t index, int64_t left, Worker* owner) {
   growIfFull();
-  Segment& chosen = entries_[widest];
-  int64_t kept = widestLeft - widestLeft / 2;
+  Segment& chosen = entries_[index];
+  int64_t kept = left - left / 2;
   Segment tail;
   tail.busy = true;
   tail.owner = owner;
   tail.start = chosen.start + chosen.done + kept;
-  tail.length = widestLeft / 2;
+  tail.length = left / 2;
   chosen.length = chosen.done + kept;
   chosen.split = true;
   entries_.push_back(tail);
@@ -254,7 +275,7 @@ void SegmentTable::restore(std::vector<Segment> entries, int32_t capacity) {
   for (Segment& segment : entries) {
     segment.busy = false;
     segment.owner = nullptr;
-    segment.waiting = false;
+    segment.link = OwnerLink::Receiving;
   }
   std::lock_guard lock(mutex_);
   entries_ = std::move(entries);

@@ -1,20 +1,29 @@
 #pragma once
 // The byte ranges of one transfer and who fetches them.
 //
-// Thread safety: every operation takes the table's lock, so the controller may split a
-// segment while its owner is advancing through it. A split never takes bytes that the owner
-// may already hold in its buffer: the owner keeps at least half of what is left, and at
-// least kTransferBufferSize bytes past its committed position.
+// Thread safety: every operation takes the table's lock, so the controller (or a worker that
+// finished its own segment) may split a segment while its owner is advancing through it. A
+// split never takes bytes that the owner may already hold in its buffer: the owner keeps at
+// least half of what is left, and at least kTransferBufferSize bytes past its committed
+// position. The owner reads its segment's end afresh before every receive and every write, so
+// it never writes past a shortened end.
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 class Worker;
 
+// What the owner of a busy segment is doing with its connection.
+enum class OwnerLink : uint8_t {
+  Receiving,     // connected (or opening the segment's first connection)
+  Reconnecting,  // its connection dropped; everything it received is written; a new one opens
+  Waiting,       // its last attempt brought nothing; it waits out the retry wait, unconnected
+};
+
 struct Segment {
-  bool busy = false;        // a worker owns it
-  bool split = false;       // it gave its tail to another segment
-  bool waiting = false;     // its owner waits to retry (it has no connection)
+  bool busy = false;   // a worker owns it
+  bool split = false;  // it gave its tail to another segment
+  OwnerLink link = OwnerLink::Receiving;
   Worker* owner = nullptr;  // the owning worker while busy
   int64_t start = 0;        // byte offset in the file
   int64_t length = 0;
@@ -38,14 +47,20 @@ class SegmentTable {
   bool take(int32_t index, Worker* owner);
   // The owner of segment `current` has reached its end. Returns `current` when the segment
   // has grown meanwhile (read on, same connection); else marks busy the first segment that is
-  // neither busy nor finished; else, when `mayTakeOver`, takes over the rest of the segment
-  // whose owner waits to retry with the most bytes left (that segment is cut at its
-  // position, the rest appended busy for `owner`), so that no connection idles while bytes
-  // remain. Then releases `current` and returns the new index; -1 when there is nothing to do
+  // neither busy nor finished; else, when `mayTakeOver`, shares the work of an owner without
+  // a connection, so that no connection idles while bytes remain. Of the segments whose owner
+  // waits to retry, and those whose owner reconnects with at least kSplitThreshold bytes left,
+  // it picks the one with the most bytes left (lowest index on a tie):
+  //   Waiting       the segment is cut at its position, the rest appended busy for `owner`;
+  //   Reconnecting  it is split as takeOrSplit splits, the tail appended busy for `owner`.
+  // Then releases `current` and returns the new index; -1 when there is nothing to do
   // (`current` stays busy). A stream owner that moves on leaves the stream.
   int32_t moveOn(int32_t current, Worker* owner, bool mayTakeOver = true);
-  // Marks the owner of segment `index` as waiting to retry, or no longer.
-  void setWaiting(int32_t index, bool waiting);
+  // Records what the owner of segment `index` does with its connection.
+  void setOwnerLink(int32_t index, OwnerLink link);
+  // True while a segment is unfinished and more than one connection may fetch: a worker
+  // without work may still get some (a busy owner may drop its connection or end).
+  bool workMayComeFree() const;
   // Marks busy the first segment that is neither busy nor finished; its index, or -1.
   int32_t takeFree(Worker* owner);
   // takeFree, else splits the segment with the most bytes left (lowest index on a tie) when
@@ -90,6 +105,9 @@ class SegmentTable {
 
  private:
   void growIfFull();
+  // Splits entries_[index] (left bytes to fetch) by the split rule: the tail half goes to a
+  // new busy segment of `owner`. Returns the new index.
+  int32_t splitLocked(size_t index, int64_t left, Worker* owner);
 
   void dropAllBut(size_t kept);
   void releaseLocked(int32_t index);

@@ -127,6 +127,8 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
     task->segments.restore(std::move(options.resume->segments), options.resume->capacity);
     task->bytesReceived = task->segments.sumDone();
     task->resuming = true;
+    // The control file already says this much; it is written again once data flows.
+    task->lastSavedDone = task->bytesReceived.load();
   }
   task->running = 1;
   TransferTask* raw = task.get();
@@ -185,9 +187,11 @@ void startOver(Worker& worker, const std::string& reason) {
   TransferTask& task = worker.task;
   engineLog(task, &worker, kLogError, formatText("%s, 重新下载", reason.c_str()));
   std::string target = task.localPath();
-  // The control file goes first: a control file must never describe another partial file.
+  // Both go while the partial file is still claimed, the control file first: a control file
+  // must never describe another partial file. The new partial file is claimed afresh.
   ::unlink(controlPathOf(target).c_str());
   ::unlink(partialPathOf(target).c_str());
+  task.output.discard();
   task.segments.restore({}, 0);
   task.setTotalSize(0);
   task.bytesReceived = 0;

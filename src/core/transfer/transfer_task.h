@@ -159,8 +159,9 @@ int64_t bytesWritten(const TransferTask& task);
 // True once every byte was written and the partial file was renamed to the local path
 // (valid in the final status call).
 bool transferComplete(const TransferTask& task);
-// Controller, after every worker ended and the file was closed: when every byte was written,
-// renames the partial file over the local path. False (a local file failure recorded when
+// Controller, after every worker ended and before the file is closed (so the rename happens
+// while the partial file is still claimed): when every byte was written, renames the partial
+// file over the local path. False (a local file failure recorded when
 // the rename fails) otherwise.
 bool placeFinishedFile(TransferTask& task);
 int32_t unfinishedSegments(const TransferTask& task);

@@ -23,6 +23,26 @@ std::string systemErrorText(int code) {
   return ::strerror_r(code, buffer, sizeof buffer);
 }
 
+// Why the partial file at `partial` could not be had.
+std::string outputErrorText(const std::string& partial, const OutputFileError& why) {
+  switch (why.problem) {
+    case ClaimProblem::Busy:
+      return why.holder > 0 ? formatText("部分文件 %s 正由另一个下载 (进程 %d) 写入",
+                                         partial.c_str(), static_cast<int>(why.holder))
+                            : formatText("部分文件 %s 正由另一个下载写入", partial.c_str());
+    case ClaimProblem::NotRegular:
+      return formatText("部分文件 %s 是符号链接或不是普通文件, 拒绝写入", partial.c_str());
+    case ClaimProblem::Linked:
+      return formatText("部分文件 %s 另有硬链接, 拒绝写入", partial.c_str());
+    case ClaimProblem::Missing:
+      return systemErrorText(ENOENT);
+    case ClaimProblem::None:
+    case ClaimProblem::System:
+      break;
+  }
+  return systemErrorText(why.error);
+}
+
 }  // namespace
 
 Worker::Worker(TransferTask& owner, bool leads) : task(owner), leads_(leads) {}
@@ -85,11 +105,13 @@ void Worker::run() {
 
 Worker::End Worker::work() {
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
+  // A resumed task claims its partial file before it asks the server anything: a file that
+  // another download writes is never touched, not even when the server's file has changed.
+  if (leads_ && task.resuming && !reopenOutputFile()) return End::Error;
   Step opened = open(leads_, body);
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
   if (leads_ && task.resuming) {
     // The server's file is the one the partial file holds: go on where it stopped.
-    if (!reopenOutputFile()) return End::Error;
     announceFirstSegment();
   } else if (leads_) {
     // A fresh task, or a resumed one whose server file differed (the layer started over).
@@ -107,11 +129,12 @@ Worker::End Worker::work() {
 Worker::Step Worker::open(bool first, BodyBuffer& body) {
   while (true) {
     body.length = 0;
-    attemptMark_ = received_.load(std::memory_order_relaxed);
+    attemptPosition_ = std::max<int64_t>(position(), 0);
     int32_t result =
         first ? task.protocol->openFirst(*this, body) : task.protocol->openSegment(*this, body);
     if (result == kOpenReady) {
       noteFailure(FailureKind::None, std::string());
+      task.segments.setOwnerLink(segmentIndex(), OwnerLink::Receiving);
       return Step::Go;
     }
     closeConnections();
@@ -123,13 +146,19 @@ Worker::Step Worker::open(bool first, BodyBuffer& body) {
   }
 }
 
-// A connection that brought body bytes since its attempt began is retried at once: the
-// link works, it only broke. One that brought nothing waits the retry wait, during which
-// a free worker may take over the rest of its segment.
+// Called with the connection closed and everything received written. An attempt that moved
+// the segment's file position on is retried at once: the link works, it only broke. One
+// that did not (nothing arrived, or only bytes the file already held: a server that ignores
+// ranges sends the file from byte 0 again) counts against the retry limit and waits the
+// retry wait, during which a free worker may take over the rest of its segment. While it
+// reconnects, a free worker may take the tail half of its segment.
 Worker::Step Worker::retryAfterFailure() {
   if (stopRequested()) return Step::Stopped;
   if (task.running.load() == 0) return Step::Failed;
-  bool progressed = received_.load(std::memory_order_relaxed) > attemptMark_;
+  int32_t index = segmentIndex();
+  task.segments.setOwnerLink(index, OwnerLink::Reconnecting);
+  task.wakeSleepers();  // workers standing by may share this segment now
+  bool progressed = position() > attemptPosition_;
   if (progressed) {
     retriesUsed_ = 0;
   } else if (retriesUsed_ >= task.tuning.retryLimit) {
@@ -143,13 +172,16 @@ Worker::Step Worker::retryAfterFailure() {
     return Step::Go;
   }
   engineLog(task, this, kLogProgress, formatText("等待%d秒后重试", task.tuning.retryWaitMs / 1000));
-  task.segments.setWaiting(segmentIndex(), true);
+  task.segments.setOwnerLink(index, OwnerLink::Waiting);
+  task.wakeSleepers();
   {
     std::unique_lock lock(task.stopMutex);
     task.stopSignal.wait_for(lock, std::chrono::milliseconds(task.tuning.retryWaitMs),
                              [this] { return stopRequested() || segmentTakenOver(); });
   }
-  task.segments.setWaiting(segmentIndex(), false);
+  // From here on the rest can no longer be taken over whole (only split); a take-over that
+  // came first has finished the segment.
+  task.segments.setOwnerLink(index, OwnerLink::Reconnecting);
   if (segmentTakenOver()) lostSegment_ = true;
   return stopRequested() ? Step::Stopped : Step::Go;
 }
@@ -172,16 +204,14 @@ bool Worker::prepareOutputFile() {
   }
   if (!settleNameClash(*this)) return false;
   if (stopRequested()) return false;  // stopped while the name clash was asked: no file
-  // A partial file left by an earlier attempt holds nothing this task can use. Its control
-  // file goes first: it must never come to describe the new partial file.
+  // A partial file left by an earlier attempt holds nothing this task can use; it is replaced,
+  // its control file removed first (create does both while it holds the partial file).
   std::string target = task.localPath();
-  ::unlink(controlPathOf(target).c_str());
   std::string partial = partialPathOf(target);
-  ::unlink(partial.c_str());
-  int error = 0;
-  if (!task.output.create(partial, task.totalSize.load(), &error)) {
+  OutputFileError why;
+  if (!task.output.create(partial, task.totalSize.load(), controlPathOf(target), &why)) {
     engineFailure(*this, FailureKind::LocalFile,
-                  formatText("%s: %s", kCreateFileFailed, systemErrorText(error).c_str()));
+                  formatText("%s: %s", kCreateFileFailed, outputErrorText(partial, why).c_str()));
     return false;
   }
   return true;
@@ -189,11 +219,12 @@ bool Worker::prepareOutputFile() {
 
 bool Worker::reopenOutputFile() {
   std::string path = task.localPath();
-  int error = 0;
-  if (task.output.openExisting(partialPathOf(path), task.totalSize.load(), &error)) return true;
+  std::string partial = partialPathOf(path);
+  OutputFileError why;
+  if (task.output.openExisting(partial, task.totalSize.load(), &why)) return true;
   engineFailure(*this, FailureKind::LocalFile,
                 formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", path.c_str(),
-                           systemErrorText(error).c_str()));
+                           outputErrorText(partial, why).c_str()));
   return false;
 }
 
@@ -237,13 +268,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
       if (step == Step::Stopped) return flush(buffered) ? End::Normal : End::Error;
       if (step == Step::Failed) return End::Error;
     }
-    // The segment is complete: move on to the first free one, if any. A segment that grew
-    // meanwhile (the task fell back to this one connection) is read on. A worker whose own
-    // segment was taken over does not take over another's in turn: two workers whose
-    // connections fail at once would otherwise hand a range back and forth without waiting.
-    bool mayTakeOver = !lostSegment_;
-    lostSegment_ = false;
-    int32_t next = task.segments.moveOn(segmentIndex(), this, mayTakeOver);
+    int32_t next = nextSegment();
     if (next == segmentIndex()) continue;
     if (next < 0) return End::Normal;
     assignSegment(next);
@@ -254,6 +279,35 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
     task.postStatus(TaskStatus::NextRange, this, position(), segmentEnd());
     takeBody(body.length);
+  }
+}
+
+// The segment is complete: the first free segment, else a share of a segment whose owner has
+// no connection (moveOn). A segment that grew meanwhile (the task fell back to this one
+// connection) is read on: its own index comes back. With nothing to take, the worker stands
+// by without a connection while other connections still fetch: when one of them drops, its
+// range is shared at once rather than left to one connection while the others sit idle.
+// -1 when the worker should end.
+//
+// A worker whose own segment was taken over does not take over another's in turn, and does
+// not stand by: two workers whose connections fail at once would otherwise hand a range back
+// and forth without waiting.
+int32_t Worker::nextSegment() {
+  bool mayTakeOver = !lostSegment_;
+  lostSegment_ = false;
+  int32_t current = segmentIndex();
+  int32_t next = task.segments.moveOn(current, this, mayTakeOver);
+  if (next >= 0 || !mayTakeOver) return next;
+  task.protocol->finishNormally(*this);
+  closeConnections();
+  std::unique_lock lock(task.stopMutex);
+  while (true) {
+    // Under stopMutex: whoever frees work changes the table first and then wakes the
+    // sleepers under this lock, so no wake-up is missed between the look and the wait.
+    if (stopRequested() || !task.segments.workMayComeFree()) return -1;
+    next = task.segments.moveOn(current, this, true);
+    if (next >= 0) return next;
+    task.stopSignal.wait(lock);
   }
 }
 
@@ -355,6 +409,7 @@ void Worker::finish(End end) {
   task.postStatus(end == End::Normal ? TaskStatus::WorkerDone : TaskStatus::WorkerFailed, this,
                   reached, 0);
   task.segments.release(index);
+  task.wakeSleepers();  // a worker standing by may take the released segment, or end
   if (end == End::Error) task.recordFailure(failureKind_, failure_);
   runFlag_.store(-1, std::memory_order_release);
   bool last;

@@ -87,6 +87,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
   bool reopenOutputFile();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);
+  int32_t nextSegment();
   Step receivePass(size_t& buffered);
   bool flush(size_t& buffered);
   void paceReceive(size_t bytes);
@@ -99,9 +100,9 @@ class Worker final : public StopCondition, public ReceiveCounter {
   std::atomic<int32_t> segmentIndex_{-1};
   std::atomic<int64_t> received_{0};
   const bool leads_;
-  int32_t retriesUsed_ = 0;   // failures in a row whose attempts brought no byte
-  int64_t attemptMark_ = 0;   // received_ when the current attempt began
-  bool lostSegment_ = false;  // its segment was taken over while it waited to retry
+  int32_t retriesUsed_ = 0;      // failures in a row whose attempts did not move the position
+  int64_t attemptPosition_ = 0;  // the file position when the current attempt began
+  bool lostSegment_ = false;     // its segment was taken over while it waited to retry
   FailureKind failureKind_ = FailureKind::None;
   std::string failure_;
   // Rate pacing: bytes received since paceStartMs_ under the limit pacedLimit_.
