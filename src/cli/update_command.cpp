@@ -133,7 +133,9 @@ int update(const OperatorOptions& options) {
         continue;
       }
       plan(options, g, current);
-      int stoppedBy = options.dryRun ? 0 : updatePackage(session, current);
+      // A signal during an install (which runs to its end) stops before the next download.
+      int stoppedBy = stopSignal();
+      if (stoppedBy == 0 && !options.dryRun) stoppedBy = updatePackage(session, current);
       tellPackage(session.people(), current, options.dryRun, g);
       if (stoppedBy != 0) {
         report.exitStatus = 128 + stoppedBy;
