@@ -10,11 +10,17 @@ namespace {
 constexpr char kPackages[] =
     "PACKAGE is 三端, 功能, 反挂 or 工具 (or server, plugin, anticheat, tools).\n";
 constexpr char kCommonOptions[] =
-    "--manifest URL  the manifest to read instead of the built-in one\n"
+    "--manifest URL  the manifest to read instead of Config.ini's [Vendor] Manifest= or the\n"
+    "                built-in one\n"
     "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
-    "                (default: the folder of this program)\n";
+    "                (default: the folder of this program)\n"
+    "--json          one JSON document on stdout: per package the manifest's URL and digest,\n"
+    "                the local digest, state, what was done, bytes, seconds, failures with\n"
+    "                their class and reason; messages for people go to stderr\n"
+    "--quiet, -q     nothing for people on stdout (failures still go to stderr)\n"
+    "Every option also takes the form --name=value.\n";
 
-const std::array<CommandSpec, 4> kCommands = {{
+const std::array<CommandSpec, 5> kCommands = {{
     {"fetch",
      "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] [--continue] "
      "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--insecure] "
@@ -38,7 +44,8 @@ const std::array<CommandSpec, 4> kCommands = {{
      "--referer TEXT        the Referer header (default: derived from the URL)\n"
      "--insecure            https: accept any server certificate (no identity check)\n"
      "--quiet, -q           no progress line, no summary, no final path\n"
-     "--log                 print the engine's log lines (level, time, text) on stderr\n"
+     "--log                 print the engine's log lines on stderr: level, local time in\n"
+     "                      ISO 8601 with its offset, text\n"
      "On a terminal a progress line shows percent, speed and time left, and a summary line\n"
      "follows. SIGINT and SIGTERM stop the transfer within a second and keep PATH.part for\n"
      "--continue, as does a network failure. Failures name the URL (password masked) and the\n"
@@ -47,17 +54,20 @@ const std::array<CommandSpec, 4> kCommands = {{
      "(404, 550, ...); 4 network (name, refused, timeout, retries exhausted); 5 local file\n"
      "(exists, create, write, disk full); 6 integrity (range or size mismatch); 7 security\n"
      "(certificate not accepted, https redirected to http); 130 / 143\n"
-     "stopped by SIGINT / SIGTERM.\n",
+     "stopped by SIGINT / SIGTERM.\n"
+     "Every option also takes the form --name=value.\n",
      &runFetchCommand},
-    {"check", "[--manifest URL] [--dir DIR]",
+    {"check", "[--manifest URL] [--dir DIR] [--json] [--quiet]",
      "Reads the vendor's manifest and prints, for each package, whether the archive in DIR is\n"
      "current (最新版) or a new release exists (发现新版). It writes nothing. A manifest that\n"
      "cannot be read is named on stderr with the reason (libcurl's text, the HTTP status).\n"
-     "Exit status: 0 the manifest was read; 1 other failure; 3 the server's reply is no\n"
-     "manifest (an HTTP error, a digest missing); 4 network; 7 security.\n",
+     "Exit status: 0 every package is current; 100 at least one package has a new release;\n"
+     "1 other failure; 3 the server's reply is no manifest (an HTTP error, a digest missing);\n"
+     "4 network; 7 security.\n",
      &runCheckCommand},
     {"download",
-     "PACKAGE [--manifest URL] [--dir DIR] [--retries N] [--timeout SECONDS] [--wait SECONDS]",
+     "PACKAGE [--manifest URL] [--dir DIR] [--retries N] [--timeout SECONDS] [--wait SECONDS] "
+     "[--json] [--quiet]",
      "Downloads the package's archive into DIR under its fixed name (三端.zip, 功能.zip, "
      "反挂.zip,\n"
      "工具.zip), then checks it against the manifest. Exit status 0 when the archive is "
@@ -74,7 +84,8 @@ const std::array<CommandSpec, 4> kCommands = {{
      "(also: DIR is in use by another 下载器); 6 integrity (the archive does not match the\n"
      "manifest's MD5); 7 security; 130 / 143 stopped by SIGINT / SIGTERM.\n",
      &runDownloadCommand},
-    {"install", "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--wait SECONDS]",
+    {"install",
+     "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--wait SECONDS] [--json] [--quiet]",
      "Extracts the package's archive from DIR into its staging folder and installs its files\n"
      "into every server root (the tools package is only extracted). 安装完成 goes to stdout,\n"
      "every other message (a failure, naming its archive or root) to stderr.\n"
@@ -82,6 +93,29 @@ const std::array<CommandSpec, 4> kCommands = {{
      "Exit status: 0 when every root was installed and the job ended with 安装完成; 5 local\n"
      "file (an archive or root that failed, or DIR in use by another 下载器).\n",
      &runInstallCommand},
+    {"update",
+     "[PACKAGE...] [--dir DIR] [--manifest URL] [--root DIR ...] [--dry-run] [--json] [--quiet] "
+     "[--retries N] [--timeout SECONDS] [--wait SECONDS] [--notify COMMAND] "
+     "[--notify-timeout SECONDS]",
+     "Checks the manifest once; then each package (all four, or those named) whose archive in\n"
+     "DIR differs from the manifest's digest is downloaded (verified, resumable) and installed\n"
+     "into its roots: those saved by the window (Config.ini [Roots]) unless --root names the\n"
+     "roots for every package. The tools package is only extracted. A package without roots\n"
+     "is downloaded, not installed, and the summary says so. A package that is current is\n"
+     "left alone: a second run downloads nothing.\n"
+     "--dry-run          check only and print what would be done; changes nothing, takes no\n"
+     "                   lock\n"
+     "--retries N, --timeout SECONDS, --wait SECONDS   as for download\n"
+     "--notify COMMAND   after a run that changed something or failed, run COMMAND with\n"
+     "                   /bin/sh -c, the JSON summary on its stdin and its stdout on stderr;\n"
+     "                   its failure is told on stderr and changes nothing\n"
+     "--notify-timeout S how long COMMAND may run (default 60); then its process group is\n"
+     "                   ended (SIGTERM, SIGKILL a second later)\n"
+     "Exit status: 0 every package it looked at ended current (or, with --dry-run, the check\n"
+     "passed); otherwise the class of the first failure as for download: 1 other; 3 server\n"
+     "reply; 4 network; 5 local file (an install that failed, DIR in use); 6 integrity;\n"
+     "7 security; 130 / 143 stopped by SIGINT / SIGTERM.\n",
+     &runUpdateCommand},
 }};
 
 bool takesPackage(const CommandSpec& command) {

@@ -9,3 +9,4 @@ int runFetchCommand(const std::vector<std::string>& arguments);
 int runCheckCommand(const std::vector<std::string>& arguments);
 int runDownloadCommand(const std::vector<std::string>& arguments);
 int runInstallCommand(const std::vector<std::string>& arguments);
+int runUpdateCommand(const std::vector<std::string>& arguments);

@@ -16,13 +16,15 @@ const char* packageOfMark(std::string_view control) {
 
 }  // namespace
 
-ConsoleWindow::ConsoleWindow(std::FILE* out) : out_(out), terminal_(::isatty(2) == 1) {
+ConsoleWindow::ConsoleWindow(std::FILE* out, bool progress)
+    : out_(out), terminal_(progress && ::isatty(2) == 1) {
   texts_[control::编辑框1] = "24";
 }
 
 void ConsoleWindow::setText(std::string_view control, std::string_view text) {
   texts_[std::string(control)] = std::string(text);
-  if (const char* package = packageOfMark(control); package != nullptr && echoCheck) {
+  if (const char* package = packageOfMark(control);
+      package != nullptr && echoCheck && out_ != nullptr) {
     std::fprintf(out_, "%s: %.*s\n", package, static_cast<int>(text.size()), text.data());
   }
   if (control == control::标签_每秒速度) drawProgress();
@@ -73,7 +75,9 @@ void ConsoleWindow::drawProgress() {
 
 void ConsoleWindow::messageBox(std::string_view text, BoxOwner) {
   messages.emplace_back(text);
-  std::FILE* stream = text == successMessage ? out_ : stderr;
+  const bool success = text == successMessage;
+  std::FILE* stream = success ? out_ : stderr;
+  if (stream == nullptr || (success && !echoSuccess)) return;
   std::fprintf(stream, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // The Window interface on a terminal, for the operator's commands: controls keep their state
 // in memory, and what the window would show becomes printed lines in the system's texts.
-// Version marks go to `out`; message boxes, which tell of something that went wrong, go to
-// standard error (but for the one text the command names as its success). The status line
-// is not printed: the commands tell its failures with their URL and reason. The progress
-// line is drawn on standard error when it is a terminal. Work posted from other threads runs
-// when the command's thread calls runUntil.
+// Version marks go to `out` (nowhere when it is null); message boxes, which tell of something
+// that went wrong, go to standard error (but for the one text the command names as its
+// success, which goes to `out`). The status line is not printed: the commands tell its
+// failures with their URL and reason. The progress line is drawn on standard error when it
+// is a terminal and `progress` allows it. Work posted from other threads runs when the
+// command's thread calls runUntil.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -20,7 +21,7 @@
 
 class ConsoleWindow : public Window {
  public:
-  explicit ConsoleWindow(std::FILE* out = stdout);
+  explicit ConsoleWindow(std::FILE* out = stdout, bool progress = true);
 
   void setText(std::string_view control, std::string_view text) override;
   std::string text(std::string_view control) override;
@@ -42,8 +43,9 @@ class ConsoleWindow : public Window {
   std::vector<std::string> messages;
   // Print the version marks as they change.
   bool echoCheck = true;
-  // The message box that tells of success ("安装完成"): printed on `out`.
+  // The message box that tells of success ("安装完成"): printed on `out` when echoSuccess.
   std::string successMessage;
+  bool echoSuccess = true;
 
  private:
   void drawProgress();

@@ -13,3 +13,5 @@ inline constexpr int kExitSecurity = 7;
 
 // The status of a failure of this class; kExitOther for one of no particular class.
 int exitStatusFor(FailureKind kind);
+// check: the manifest was read and at least one package has a new release.
+inline constexpr int kExitUpdatesAvailable = 100;

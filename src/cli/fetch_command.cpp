@@ -23,6 +23,8 @@
 #include "commands.h"
 #include "download/download.h"
 #include "download/speed_text.h"
+#include "iso_time.h"
+#include "option_values.h"
 #include "platform/clock.h"
 #include "platform/decimal.h"
 #include "platform/file_claim.h"
@@ -101,8 +103,11 @@ bool parseCount(const std::string& text, int32_t& value, int32_t least, int32_t 
 }
 
 // The options, or the reason they are wrong.
-std::optional<FetchOptions> parseOptions(const std::vector<std::string>& arguments,
+std::optional<FetchOptions> parseOptions(const std::vector<std::string>& written,
                                          std::string& error) {
+  constexpr std::string_view kValueOptions[] = {"--connections", "--speed-limit", "--retries",
+                                                "--timeout",     "--proxy",       "--referer"};
+  const std::vector<std::string> arguments = splitOptionValues(written, kValueOptions);
   struct Count {
     const char* name;
     int32_t FetchOptions::*field;
@@ -223,10 +228,10 @@ TaskParam makeParam(const FetchOptions& options, const std::string& localPath, F
   if (options.log) {
     // Nothing this command prints may show the URL's password.
     std::string password = urlPassword(options.url);
-    param.logCallback = [password](Worker*, const std::string& timeText, const std::string& line,
+    param.logCallback = [password](Worker*, const std::string&, const std::string& line,
                                    int32_t level, TransferTask*) {
       std::string message = masked(line, password);
-      std::fprintf(stderr, "[%d] %s %s\n", level, timeText.c_str(), message.c_str());
+      std::fprintf(stderr, "[%d] %s %s\n", level, localTimeIso8601().c_str(), message.c_str());
     };
   }
   bool overwrite = options.overwrite;

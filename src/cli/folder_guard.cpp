@@ -30,15 +30,16 @@ CommandFolderLock lockProgramFolder(std::string_view command, const std::string&
       taken.lock = std::move(result.lock);
       return taken;
     case FolderLockState::Busy:
-      say(command,
+      taken.reason =
           programFolderBusyText(result.holder) + ": " + programDir +
-              (waitSeconds > 0 ? "; gave up waiting" : " (--wait SECONDS waits for it to finish)"));
+          (waitSeconds > 0 ? "; gave up waiting" : " (--wait SECONDS waits for it to finish)");
       break;
     case FolderLockState::Unavailable:
-      say(command,
-          result.path + ": cannot lock the program folder: " + std::strerror(result.error));
+      taken.reason =
+          result.path + ": cannot lock the program folder: " + std::strerror(result.error);
       break;
   }
+  say(command, taken.reason);
   taken.exitStatus = kExitLocalFile;
   return taken;
 }

@@ -9,6 +9,7 @@
 struct CommandFolderLock {
   FolderLock lock;     // held when exitStatus is 0
   int exitStatus = 0;  // kExitLocalFile when refused
+  std::string reason;  // when refused: what standard error was told, without the command
 };
 
 // Takes the lock of `programDir` for the command `command`. While another program holds it,

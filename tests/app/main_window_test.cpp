@@ -72,6 +72,11 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.选择框_检查更新->isChecked());
     QCOMPARE(w.透明标签1->text(), QStringLiteral("读取远程配置失败"));  // no manifest published
     QVERIFY(!fileExists(fixture.program.file("Config.ini")));
+    // Leaving a directory box and closing the window without a change writes nothing.
+    w.编辑框_三端目录->setFocus();
+    w.编辑框_功能目录->setFocus();
+    fixture.close();
+    QVERIFY(!fileExists(fixture.program.file("Config.ini")));
   }
 
   void pageSwitchKeepsState() {

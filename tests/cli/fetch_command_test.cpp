@@ -43,13 +43,16 @@ TEST_F(FetchCommand, CompleteFileExitsZero) {
 }
 
 TEST_F(FetchCommand, FolderPathTakesTheUrlNameAndLogShowsLevelAndTime) {
-  Outcome outcome =
-      runCli("fetch " + server_->url("/pkg.zip") + " " + out_.path() + "/ --log", out_);
+  Outcome outcome = runCli(
+      "fetch " + server_->url("/pkg.zip") + " " + out_.path() + "/ --log --connections=2", out_);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.errorText;
   EXPECT_TRUE(readWholeFile(out_.file("pkg.zip")) == readWholeFile(root_->file("pkg.zip")));
-  EXPECT_TRUE(std::regex_search(outcome.errorText,
-                                std::regex("\\[0\\] [0-9]+年[0-9]+月[0-9]+日[^ ]* 正在连接 \\[")))
-      << outcome.errorText;
+  // Local time in ISO 8601 with its offset.
+  const std::regex isoTime(
+      "\\[0\\] "
+      "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}[+-][0-9]{2}:[0-9]{2} "
+      "正在连接 \\[");
+  EXPECT_TRUE(std::regex_search(outcome.errorText, isoTime)) << outcome.errorText;
   EXPECT_NE(outcome.errorText.find("[1] "), std::string::npos);
   EXPECT_NE(outcome.errorText.find("[2] "), std::string::npos);
 }

@@ -1,9 +1,12 @@
 #include "demo_site.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <stdexcept>
+
+#include "platform/files.h"
 
 std::string shellQuote(const std::string& text) {
   std::string quoted = "'";
@@ -23,10 +26,20 @@ CommandResult runCommand(const std::string& commandLine) {
   return result;
 }
 
-DemoSite::DemoSite() : server_(std::make_unique<NginxServer>(dir_.path())) {
+DemoSite::DemoSite()
+    : server_(std::make_unique<NginxServer>(dir_.path(), "    access_log access.log ranges;\n")) {
   std::string base = server_->url("");
   CommandResult made = runCommand(
       "/usr/bin/python3 " + shellQuote(std::string(DL_SOURCE_DIR) + "/scripts/make_demo_site.py") +
       " " + shellQuote(dir_.path()) + " " + shellQuote(base));
   if (made.status != 0) throw std::runtime_error("demo site: " + made.output);
+}
+
+std::string DemoSite::accessLog() const {
+  return readWholeFile(server_->workFile("access.log"));
+}
+
+void DemoSite::clearAccessLog() const {
+  // nginx appends (O_APPEND), so a truncated log simply starts again.
+  ::truncate(server_->workFile("access.log").c_str(), 0);
 }

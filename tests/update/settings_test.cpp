@@ -152,7 +152,13 @@ TEST(LeadingNumber, ReadsTheLeadingDecimal) {
 }
 
 TEST_F(Settings, ServerRootsAreSavedAndRestoredBoxByBox) {
+  for (const char* box :
+       {control::编辑框_三端目录, control::编辑框_功能目录, control::编辑框_反挂目录}) {
+    window.setText(box, "D:/Mirserver");  // the window's own text
+  }
   created();
+  saveServerRoots(*globals);  // nothing changed: nothing is written
+  EXPECT_FALSE(fileExists(config()));
   window.setText(control::编辑框_三端目录, "/srv/a\n/srv/b\n");
   window.setText(control::编辑框_功能目录, "");
   window.setText(control::编辑框_反挂目录, "/srv/c\r\n\r\n/srv/d");
@@ -160,6 +166,11 @@ TEST_F(Settings, ServerRootsAreSavedAndRestoredBoxByBox) {
   EXPECT_EQ(iniRead(config(), "Roots", "Server", "?"), "/srv/a|/srv/b");
   EXPECT_EQ(iniRead(config(), "Roots", "Plugin", "?"), "");
   EXPECT_EQ(iniRead(config(), "Roots", "AntiCheat", "?"), "/srv/c||/srv/d");
+  // Saved once: leaving a box again without a change does not write it again.
+  iniWrite(config(), "Roots", "Server", "/elsewhere");
+  saveServerRoots(*globals);
+  EXPECT_EQ(iniRead(config(), "Roots", "Server", "?"), "/elsewhere");
+  iniWrite(config(), "Roots", "Server", "/srv/a|/srv/b");
 
   RecordingWindow next;
   next.setText(control::编辑框_功能目录, "D:/Mirserver");
@@ -169,6 +180,17 @@ TEST_F(Settings, ServerRootsAreSavedAndRestoredBoxByBox) {
   EXPECT_EQ(next.texts[control::编辑框_功能目录], "");
   EXPECT_EQ(next.texts[control::编辑框_反挂目录], "/srv/c\n\n/srv/d");
   globals->window = &window;
+}
+
+TEST_F(Settings, TheSavedVendorManifestReplacesTheBuiltInOneOnly) {
+  program.write("Config.ini", "[Vendor]\r\nManifest=" + server.url("/vendor.txt") + "\r\n");
+  const std::string chosen = globals->manifestUrl;
+  created();
+  EXPECT_EQ(globals->manifestUrl, chosen);  // a URL the front end chose stays
+  globals->manifestUrl = builtInManifestUrl();
+  created();
+  EXPECT_EQ(globals->manifestUrl, server.url("/vendor.txt"));
+  EXPECT_EQ(savedManifestUrl(program.path() + "/"), server.url("/vendor.txt"));
 }
 
 TEST_F(Settings, WithoutSavedRootsTheBoxesKeepTheirText) {

@@ -91,6 +91,9 @@ struct Globals {
   std::optional<CheckFailure> checkFailure;     // of the last check applied; none when it passed
   // The package whose download the status line's reason is about; its next download clears it.
   std::optional<PackageId> statusLinePackage;
+  // Each directory box's text as last restored from or saved to the settings file (by
+  // PackageId); a box whose text still equals it is not written again.
+  std::array<std::optional<std::string>, kPackageCount> rootsBoxText;
 
   PackageState& package(PackageId id) { return packages[indexOf(id)]; }
   const PackageState& package(PackageId id) const { return packages[indexOf(id)]; }

@@ -33,6 +33,7 @@ long leadingNumber(const char* text) {
 void onMainWindowCreated(Globals& g) {
   g.setProgramDir(g.programDirectorySource ? g.programDirectorySource() : programDirectory());
   g.processorCount = processorCount();
+  applyVendorManifest(g);
   startUpdateCheck(g);  // hashes and fetches on its own thread; the window paints meanwhile
   std::string path = settingsPath(g);
   if (iniRead(path, "Download", "Auto", "0") == "1")
@@ -46,10 +47,14 @@ void saveServerRoots(Globals& g) {
   std::string path = settingsPath(g);
   for (const PackageInfo& package : packageTable()) {
     if (package.directoryBox == nullptr) continue;
+    const std::string text = g.window->text(package.directoryBox);
+    std::optional<std::string>& known = g.rootsBoxText[indexOf(package.id)];
+    if (known == text) continue;
     std::string joined;
-    const std::vector<std::string> lines = splitLines(g.window->text(package.directoryBox));
+    const std::vector<std::string> lines = splitLines(text);
     for (size_t k = 0; k < lines.size(); ++k) joined += (k == 0 ? "" : "|") + lines[k];
-    iniWrite(path, kRootsSection, package.alias, joined);  // a failed write is ignored
+    // A failed write is ignored; the next change or the closing tries again.
+    if (iniWrite(path, kRootsSection, package.alias, joined)) known = text;
   }
 }
 
@@ -59,10 +64,32 @@ void restoreServerRoots(Globals& g) {
   for (const PackageInfo& package : packageTable()) {
     if (package.directoryBox == nullptr) continue;
     std::string saved = iniRead(path, kRootsSection, package.alias, absent);
-    if (saved == absent) continue;
-    for (char& c : saved) c = c == '|' ? '\n' : c;
-    g.window->setText(package.directoryBox, saved);
+    if (saved != absent) {
+      for (char& c : saved) c = c == '|' ? '\n' : c;
+      g.window->setText(package.directoryBox, saved);
+    }
+    g.rootsBoxText[indexOf(package.id)] = g.window->text(package.directoryBox);
   }
+}
+
+std::optional<std::vector<std::string>> savedServerRoots(const std::string& programDir,
+                                                         const PackageInfo& package) {
+  if (package.directoryBox == nullptr) return std::nullopt;
+  const std::string absent("\x01");
+  std::string saved = iniRead(programDir + kSettingsFile, kRootsSection, package.alias, absent);
+  if (saved == absent) return std::nullopt;
+  for (char& c : saved) c = c == '|' ? '\n' : c;
+  return splitLines(saved);
+}
+
+std::string savedManifestUrl(const std::string& programDir) {
+  return iniRead(programDir + kSettingsFile, kVendorSection, kManifestKey, "");
+}
+
+void applyVendorManifest(Globals& g) {
+  if (g.manifestUrl != builtInManifestUrl()) return;
+  std::string saved = savedManifestUrl(g.programDir);
+  if (!saved.empty()) g.manifestUrl = std::move(saved);
 }
 
 void saveAutoCheckSettings(Globals& g) {
