@@ -22,11 +22,11 @@ const std::string kArchive = "server archive";
 
 // A manifest whose server entry describes kArchive; `release` is its [Manifest] section body.
 std::string manifest(const std::string& release, const std::string& serverExtra = "") {
-  std::string text = "[三端]\r\nURL=http://h/a.zip\r\nMD5=" + md5OfBytes(kArchive) + "\r\n" +
-                     serverExtra;
+  std::string text =
+      "[三端]\r\nURL=http://h/a.zip\r\nMD5=" + md5OfBytes(kArchive) + "\r\n" + serverExtra;
   for (const char* section : {"功能", "反挂", "其他"}) {
-    text += std::string("[") + section + "]\r\nURL=http://h/" + section + "\r\nMD5=" +
-            md5OfBytes(section) + "\r\n";
+    text += std::string("[") + section + "]\r\nURL=http://h/" + section +
+            "\r\nMD5=" + md5OfBytes(section) + "\r\n";
   }
   return text + "[Manifest]\r\n" + release;
 }
@@ -165,7 +165,7 @@ TEST_F(SignedManifestCheck, WithoutAKeyNothingIsVerifiedButSha256AndSizeStillCou
 
 TEST(ManifestFields, ExpiresDatesAndSizes) {
   const int64_t day = 86400;
-  const int64_t may1 = 1746057600;  // 2025-05-01T00:00:00Z
+  const int64_t may1 = 1746057600;                // 2025-05-01T00:00:00Z
   EXPECT_EQ(expiryOf("2025-05-01"), may1 + day);  // the whole day counts
   EXPECT_EQ(expiryOf("2025-05-01T00:00:00Z"), may1);
   EXPECT_EQ(expiryOf("2025-05-01T08:00:00+08:00"), may1);
