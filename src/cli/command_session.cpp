@@ -69,15 +69,25 @@ std::optional<FailureReport> endedDownload(CommandSession& session, const Packag
     return tellFailure(command, "download", outcome.kind, g.downloadUrl, what);
   }
   const PackageState& state = g.package(package.id);
-  if (!state.manifest.md5.empty() && state.manifest.md5 == state.localMd5) return std::nullopt;
+  const ArchiveMatch match = archiveMatch(state);
+  if (match == ArchiveMatch::Current) return std::nullopt;
   if (g.checkFailure) {
     std::vector<FailureReport> told;
     tellCheckFailure(session, told);
     return told.front();
   }
-  return tellFailure(command, "download", FailureKind::Integrity, g.downloadTargetPath,
-                     std::string(package.archive) + " MD5与远程配置不符 (manifest " +
-                         state.manifest.md5 + ", archive " + state.localMd5 + ")");
+  std::string what = std::string(package.archive);
+  if (match == ArchiveMatch::Sha256Differs) {
+    what += " SHA256与远程配置不符 (manifest " + state.manifest.sha256 + ", archive " +
+            state.localSha256 + ")";
+  } else if (match == ArchiveMatch::SizeDiffers) {
+    what += " 大小与远程配置不符 (manifest " + std::to_string(state.manifest.size.value_or(0)) +
+            " bytes, archive " + std::to_string(state.localSize) + ")";
+  } else {
+    what +=
+        " MD5与远程配置不符 (manifest " + state.manifest.md5 + ", archive " + state.localMd5 + ")";
+  }
+  return tellFailure(command, "download", FailureKind::Integrity, g.downloadTargetPath, what);
 }
 
 }  // namespace
@@ -96,6 +106,7 @@ CommandSession::CommandSession(std::string command, const OperatorOptions& optio
   } else {
     applyVendorManifest(g);
   }
+  applyVendorTrust(g);
 }
 
 CommandSession::~CommandSession() {
@@ -141,9 +152,10 @@ PackageReport describePackage(const Globals& g, const PackageInfo& package) {
   report.url = urlWithoutPassword(state.manifest.url);
   report.manifestMd5 = state.manifest.md5;
   report.localMd5 = state.localMd5;
-  report.state = state.manifest.md5.empty()             ? "unknown"
-                 : state.manifest.md5 == state.localMd5 ? "current"
-                                                        : "new";
+  const ArchiveMatch match = archiveMatch(state);
+  report.state = match == ArchiveMatch::Unknown   ? "unknown"
+                 : match == ArchiveMatch::Current ? "current"
+                                                  : "new";
   return report;
 }
 

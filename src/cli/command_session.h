@@ -19,7 +19,8 @@
 class CommandSession {
  public:
   // The state for `command`: the program folder of --dir (else the program's own), the
-  // manifest of --manifest (else Config.ini's [Vendor] Manifest=, else the built-in one).
+  // manifest of --manifest (else Config.ini's [Vendor] Manifest=, else the built-in one), the
+  // vendor's key and the Serial accepted before (Config.ini [Vendor] PublicKey= and Serial=).
   // Messages for people go to standard output, to standard error with --json, nowhere with
   // --quiet; the progress line is drawn unless --quiet.
   CommandSession(std::string command, const OperatorOptions& options);

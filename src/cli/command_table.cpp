@@ -20,7 +20,7 @@ constexpr char kCommonOptions[] =
     "--quiet, -q     nothing for people on stdout (failures still go to stderr)\n"
     "Every option also takes the form --name=value.\n";
 
-const std::array<CommandSpec, 5> kCommands = {{
+const std::array<CommandSpec, 8> kCommands = {{
     {"fetch",
      "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] [--continue] "
      "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--insecure] "
@@ -61,9 +61,14 @@ const std::array<CommandSpec, 5> kCommands = {{
      "Reads the vendor's manifest and prints, for each package, whether the archive in DIR is\n"
      "current (最新版) or a new release exists (发现新版). It writes nothing. A manifest that\n"
      "cannot be read is named on stderr with the reason (libcurl's text, the HTTP status).\n"
+     "With Config.ini [Vendor] PublicKey= set, the manifest's signature (its URL + .minisig)\n"
+     "is checked too; a manifest that is unsigned, signed by another key, changed, older than\n"
+     "one accepted before (Serial) or past its Expires is refused (远程配置签名无效,\n"
+     "远程配置已过期, 远程配置版本回退), the reason on stderr. A higher Serial is recorded in\n"
+     "Config.ini when DIR is not in use by another 下载器.\n"
      "Exit status: 0 every package is current; 100 at least one package has a new release;\n"
      "1 other failure; 3 the server's reply is no manifest (an HTTP error, a digest missing);\n"
-     "4 network; 7 security.\n",
+     "4 network; 7 security (a refused manifest).\n",
      &runCheckCommand},
     {"download",
      "PACKAGE [--manifest URL] [--dir DIR] [--retries N] [--timeout SECONDS] [--wait SECONDS] "
@@ -82,7 +87,8 @@ const std::array<CommandSpec, 5> kCommands = {{
      "Failures name the URL (password masked) or path and the reason on stderr. Exit status:\n"
      "0 current; 1 other failure; 3 error reply from the server; 4 network; 5 local file\n"
      "(also: DIR is in use by another 下载器); 6 integrity (the archive does not match the\n"
-     "manifest's MD5); 7 security; 130 / 143 stopped by SIGINT / SIGTERM.\n",
+     "manifest's MD5, SHA256 or Size); 7 security (a refused manifest: nothing is downloaded);\n"
+     "130 / 143 stopped by SIGINT / SIGTERM.\n",
      &runDownloadCommand},
     {"install",
      "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--wait SECONDS] [--json] [--quiet]",
@@ -114,12 +120,43 @@ const std::array<CommandSpec, 5> kCommands = {{
      "Exit status: 0 every package it looked at ended current (or, with --dry-run, the check\n"
      "passed); otherwise the class of the first failure as for download: 1 other; 3 server\n"
      "reply; 4 network; 5 local file (an install that failed, DIR in use); 6 integrity;\n"
-     "7 security; 130 / 143 stopped by SIGINT / SIGTERM.\n",
+     "7 security (a refused manifest: nothing is changed); 130 / 143 stopped by SIGINT /\n"
+     "SIGTERM.\n",
      &runUpdateCommand},
+    {"keygen", "--public-key FILE --secret-key FILE",
+     "For vendors: makes a key pair in minisign's format. The secret key file has no password\n"
+     "and is readable by its owner alone (0600); neither file may exist yet. Prints the line\n"
+     "PublicKey=... that goes into each operator's Config.ini under [Vendor].\n"
+     "Exit status: 0 made; 1 other failure; 2 usage; 5 a file exists or cannot be written.\n",
+     &runKeygenCommand},
+    {"sign", "MANIFEST --secret-key FILE [--trusted-comment TEXT]",
+     "For vendors: signs MANIFEST with the secret key (minisign's format, prehashed) into\n"
+     "MANIFEST.minisig. A secret key made by minisign works once its password is removed\n"
+     "(minisign -C -W).\n"
+     "--trusted-comment TEXT  one line, signed with the file (default: timestamp:SECONDS\n"
+     "                        file:NAME hashed, as minisign writes it)\n"
+     "Exit status: 0 signed; 1 other failure (not a key, a key with a password); 2 usage;\n"
+     "5 a file cannot be read or written.\n",
+     &runSignCommand},
+    {"publish", "SITE_DIR --secret-key FILE [--expires DAYS]",
+     "For vendors: SITE_DIR is the folder the web server serves. Its manifest\n"
+     "SITE_DIR/xiazaiqi/xiazai.txt gets, for each package, the MD5, SHA256 and Size of the\n"
+     "archive its URL names (the URL's path below SITE_DIR), [Manifest] Serial= one higher\n"
+     "and Expires=; it keeps its encoding (GBK stays GBK) and is signed into\n"
+     "xiazai.txt.minisig.\n"
+     "--expires DAYS  the manifest is refused by operators DAYS days from now (1 to 36500);\n"
+     "                without it the manifest does not expire\n"
+     "Exit status: 0 published; 1 other failure (not a key, a manifest that is neither UTF-8\n"
+     "nor GBK); 2 usage; 5 a file cannot be read or written, or a URL names no file below\n"
+     "SITE_DIR.\n",
+     &runPublishCommand},
 }};
 
 bool takesPackage(const CommandSpec& command) {
-  return command.name != "fetch";
+  for (std::string_view name : {"check", "download", "install", "update"}) {
+    if (command.name == name) return true;
+  }
+  return false;
 }
 
 }  // namespace

@@ -10,3 +10,6 @@ int runCheckCommand(const std::vector<std::string>& arguments);
 int runDownloadCommand(const std::vector<std::string>& arguments);
 int runInstallCommand(const std::vector<std::string>& arguments);
 int runUpdateCommand(const std::vector<std::string>& arguments);
+int runKeygenCommand(const std::vector<std::string>& arguments);
+int runSignCommand(const std::vector<std::string>& arguments);
+int runPublishCommand(const std::vector<std::string>& arguments);

@@ -43,3 +43,9 @@ CommandFolderLock lockProgramFolder(std::string_view command, const std::string&
   taken.exitStatus = kExitLocalFile;
   return taken;
 }
+
+std::optional<FolderLock> lockProgramFolderIfFree(const std::string& programDir) {
+  FolderLockResult result = lockFolder(programDir, std::chrono::milliseconds(0));
+  if (result.state != FolderLockState::Taken) return std::nullopt;
+  return std::move(result.lock);
+}

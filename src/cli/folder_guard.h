@@ -1,6 +1,7 @@
 #pragma once
 // The step every command that changes the program folder takes first: the folder's lock,
 // held until the command ends, or a refusal that says why on standard error.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,3 +18,8 @@ struct CommandFolderLock {
 // process id. A lock file that cannot be opened or locked is refused with the system's reason.
 CommandFolderLock lockProgramFolder(std::string_view command, const std::string& programDir,
                                     int waitSeconds);
+
+// For a command that only reads but may record something small (check's accepted Serial):
+// the lock of `programDir` when it can be had at once, else nothing. Tells nothing: a folder
+// held by another program is simply left to it.
+std::optional<FolderLock> lockProgramFolderIfFree(const std::string& programDir);

@@ -1,5 +1,6 @@
 // The operator's commands that each do one step: check, download, install.
 #include <cstdio>
+#include <optional>
 
 #include "command_session.h"
 #include "command_table.h"
@@ -14,6 +15,11 @@ namespace {
 int check(const OperatorOptions& options) {
   CommandSession session("check", options);
   Globals& g = session.state();
+  // check changes nothing but the Serial a verified manifest raises; that is recorded only
+  // when the program folder is free, else its holder records it at its own check.
+  std::optional<FolderLock> folder;
+  if (!g.vendorPublicKey.empty()) folder = lockProgramFolderIfFree(g.programDir);
+  g.recordSerial = folder.has_value();
   checkForUpdates(g);
   CommandReport report = session.newReport();
   tellCheckFailure(session, report.failures);

@@ -43,6 +43,12 @@ const OptionRow kOptions[] = {
      &OperatorOptions::waitSeconds, 0, kLongestSeconds},
     {"--notify-timeout", "", Kind::Count, "update", nullptr, nullptr,
      &OperatorOptions::notifySeconds, 1, kLongestSeconds},
+    {"--public-key", "", Kind::Text, "keygen", nullptr, &OperatorOptions::publicKeyFile},
+    {"--secret-key", "", Kind::Text, "keygen sign publish", nullptr,
+     &OperatorOptions::secretKeyFile},
+    {"--trusted-comment", "", Kind::Text, "sign"},
+    {"--expires", "", Kind::Count, "publish", nullptr, nullptr, &OperatorOptions::expiresDays, 1,
+     kMostExpiresDays},
 };
 
 bool takes(const OptionRow& row, std::string_view command) {
@@ -97,6 +103,8 @@ std::string apply(const OptionRow& row, const std::string& value, OperatorOption
     case Kind::Text:
       if (name == "--manifest") {
         options.manifest = value;
+      } else if (name == "--trusted-comment") {
+        options.trustedComment = value;
       } else if (name == "--dir") {
         options.dir = absolutePath(value);
       } else {
@@ -108,6 +116,11 @@ std::string apply(const OptionRow& row, const std::string& value, OperatorOption
 }
 
 std::string addPackage(const std::string& name, PackageCount count, OperatorOptions& options) {
+  if (count == PackageCount::Target) {
+    if (!options.target.empty()) return "unexpected argument: " + name;
+    options.target = name;
+    return {};
+  }
   const PackageInfo* package = findPackage(name);
   if (package == nullptr) {
     return "unknown package: " + name +

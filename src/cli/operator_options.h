@@ -1,7 +1,7 @@
 #pragma once
-// The options of the operator's commands (check, download, install, update, and the commands
-// that share their shape): one table says which command takes which option, so every
-// command reads "--name value" and "--name=value" alike and refuses the same way.
+// The options of the operator's commands (check, download, install, update) and the vendor's
+// (keygen, sign, publish): one table says which command takes which option, so every command
+// reads "--name value" and "--name=value" alike and refuses the same way.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +14,7 @@
 inline constexpr int32_t kDefaultRetries = 5;
 inline constexpr int32_t kDefaultTimeoutSeconds = 20;
 inline constexpr int32_t kDefaultNotifySeconds = 60;
+inline constexpr int32_t kMostExpiresDays = 36500;
 
 struct OperatorOptions {
   std::vector<const PackageInfo*> packages;  // as named, without repeats
@@ -28,10 +29,16 @@ struct OperatorOptions {
   bool json = false;   // one JSON document on standard output
   bool quiet = false;  // nothing on standard output but the JSON document; failures still told
   bool dryRun = false;
+  // The vendor's commands:
+  std::string target;                         // sign: the manifest; publish: the site folder
+  std::string publicKeyFile;                  // --public-key
+  std::string secretKeyFile;                  // --secret-key
+  std::optional<std::string> trustedComment;  // --trusted-comment
+  int32_t expiresDays = 0;                    // --expires; 0: the manifest does not expire
 };
 
-// How many packages a command takes.
-enum class PackageCount { None, One, Any };
+// How many packages a command takes; Target: no package but one file or folder (`target`).
+enum class PackageCount { None, One, Any, Target };
 
 struct ParsedOptions {
   OperatorOptions options;
@@ -40,6 +47,6 @@ struct ParsedOptions {
 
 // Reads the arguments of `command` (a command of the option table). The error names the
 // first wrong argument: an option the command does not take, a missing or bad value, an
-// unknown package, a package too many or too few.
+// unknown package, a package (or target) too many or too few.
 ParsedOptions parseOperatorOptions(std::string_view command, PackageCount packages,
                                    const std::vector<std::string>& arguments);

@@ -109,6 +109,7 @@ int update(const OperatorOptions& options) {
   CommandReport report = session.newReport();
   report.dryRun = options.dryRun;
   Globals& g = session.state();
+  g.recordSerial = !options.dryRun;
   if (folder && folder->exitStatus != 0) {
     report.failures.push_back(
         {"lock", FailureKind::LocalFile, programFolderOf(options), folder->reason});

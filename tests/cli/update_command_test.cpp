@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "archive_tools.h"
+#include "cli_run.h"
 #include "demo_site.h"
 #include "platform/files.h"
 #include "platform/folder_lock.h"
@@ -17,21 +18,6 @@
 #include "temp_dir.h"
 
 namespace {
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// downloader-cli with `arguments` (through /bin/sh), standard output and error apart.
-CliRun cli(const std::string& arguments, const TempDir& scratch) {
-  const std::string out = scratch.file("stdout.txt");
-  const std::string err = scratch.file("stderr.txt");
-  CommandResult result = runCommand("{ " + shellQuote(DL_CLI_PATH) + " " + arguments + " >" +
-                                    shellQuote(out) + " 2>" + shellQuote(err) + "; }");
-  return {result.status, readWholeFile(out), readWholeFile(err)};
-}
 
 // The JSON document read back by Python, one line per package and per failure with the fields
 // the tests look at. A document that does not parse, or lacks a field, fails the test.

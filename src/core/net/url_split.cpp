@@ -36,6 +36,8 @@ int hexValue(char c) {
   return -1;
 }
 
+}  // namespace
+
 std::string percentDecoded(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -50,8 +52,6 @@ std::string percentDecoded(std::string_view text) {
   }
   return out;
 }
-
-}  // namespace
 
 std::optional<UrlParts> splitUrl(std::string_view url) {
   // A line break or NUL would end the request line or command the URL's parts go into.

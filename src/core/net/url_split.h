@@ -48,6 +48,9 @@ struct Credentials {
   std::string password;
 };
 Credentials decodeUserInfo(std::string_view userInfo);
+// `text` with each "%" and two hexadecimal digits replaced by the byte they name; a "%" not
+// followed by two hexadecimal digits is kept.
+std::string percentDecoded(std::string_view text);
 
 // A host name as names are compared: ASCII letters in lower case and one trailing "." (the
 // root of the name, "localhost." is "localhost") dropped. Addresses stay as they are.

@@ -11,8 +11,8 @@
 //     controller thread reads it to post work (Window::postToWindowThread is thread-safe).
 //   - `downloadStarter` only calls Download::start with a copy of the task parameters that
 //     the window thread filled; the window thread joins it.
-// - `clock`, `programDirectorySource` and the manifest settings are set before the window
-//   opens and only read afterwards.
+// - `clock`, `programDirectorySource` and the manifest settings (address, public key) are set
+//   before the window opens and only read afterwards.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -30,8 +30,12 @@
 class Window;
 
 struct PackageEntry {
-  std::string url;  // archive URL from the manifest
-  std::string md5;  // published digest, 32 lowercase hex digits in a well-formed manifest
+  std::string url;     // archive URL from the manifest
+  std::string md5;     // published digest, 32 lowercase hex digits in a well-formed manifest
+  std::string sha256;  // SHA256=: 64 lowercase hex digits; empty when the manifest gives none
+  // Size= in bytes; nothing when the manifest gives none, -1 when it is not a decimal number
+  // (no archive matches that).
+  std::optional<int64_t> size;
 };
 
 // A download that ended, kept until the next update check has hashed its archive; then the
@@ -52,6 +56,8 @@ struct CheckFailure {
 struct PackageState {
   PackageEntry manifest;
   std::string localMd5;
+  std::string localSha256;  // of the same archive, hashed in the same pass
+  int64_t localSize = 0;    // 0 when missing
 };
 
 struct Globals {
@@ -80,6 +86,14 @@ struct Globals {
   long manifestConnectTimeoutMs = 60000;  // manifest fetch: connection limit
   long manifestIdleTimeoutMs = 30000;     // manifest fetch: longest silence
   long manifestTotalTimeoutMs = 60000;    // manifest fetch: the whole of it
+  // Config.ini [Vendor] PublicKey=: the vendor's minisign public key (its base64 line). When
+  // set, a manifest is accepted only with a valid signature by it, a Serial not below
+  // acceptedSerial and an Expires not passed.
+  std::string vendorPublicKey;
+  int64_t acceptedSerial = 0;  // the highest Serial accepted so far ([Vendor] Serial=)
+  // Whether a check records a higher accepted Serial in Config.ini: false for a front end
+  // that does not hold the program folder's lock (check, a dry run).
+  bool recordSerial = true;
 
   // The update check running on its own thread (window thread, but checkCancel).
   std::thread checkThread;

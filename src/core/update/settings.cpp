@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/decimal.h"
 #include "platform/ini.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -34,6 +35,7 @@ void onMainWindowCreated(Globals& g) {
   g.setProgramDir(g.programDirectorySource ? g.programDirectorySource() : programDirectory());
   g.processorCount = processorCount();
   applyVendorManifest(g);
+  applyVendorTrust(g);
   startUpdateCheck(g);  // hashes and fetches on its own thread; the window paints meanwhile
   std::string path = settingsPath(g);
   if (iniRead(path, "Download", "Auto", "0") == "1")
@@ -90,6 +92,18 @@ void applyVendorManifest(Globals& g) {
   if (g.manifestUrl != builtInManifestUrl()) return;
   std::string saved = savedManifestUrl(g.programDir);
   if (!saved.empty()) g.manifestUrl = std::move(saved);
+}
+
+void applyVendorTrust(Globals& g) {
+  const std::string path = settingsPath(g);
+  g.vendorPublicKey = iniRead(path, kVendorSection, kPublicKeyKey, "");
+  g.acceptedSerial =
+      parseDecimal(iniRead(path, kVendorSection, kAcceptedSerialKey, "")).value_or(0);
+}
+
+bool saveAcceptedSerial(const std::string& programDir, int64_t serial) {
+  return iniWrite(programDir + kSettingsFile, kVendorSection, kAcceptedSerialKey,
+                  std::to_string(serial));
 }
 
 void saveAutoCheckSettings(Globals& g) {

@@ -1,8 +1,10 @@
 #pragma once
 // The settings file ("Config.ini" beside the program): the periodic check (section
-// "Download", keys "Auto" and "Time"), the server roots of each package (section "Roots") and
-// the vendor's manifest address (section "Vendor", key "Manifest"), with the window handlers
-// that use them. The handlers run on the window thread; the readers on any thread.
+// "Download", keys "Auto" and "Time"), the server roots of each package (section "Roots"),
+// the vendor's manifest address, public key and the highest manifest Serial accepted
+// (section "Vendor", keys "Manifest", "PublicKey" and "Serial"), with the window handlers that
+// use them. The handlers run on the window thread; the readers on any thread. Writers hold
+// the program folder's lock (shell/program_folder.h).
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,11 +17,14 @@ inline constexpr const char kSettingsFile[] = "Config.ini";
 inline constexpr const char kRootsSection[] = "Roots";
 inline constexpr const char kVendorSection[] = "Vendor";
 inline constexpr const char kManifestKey[] = "Manifest";
+inline constexpr const char kPublicKeyKey[] = "PublicKey";
+inline constexpr const char kAcceptedSerialKey[] = "Serial";
 inline constexpr int kCheckTimerPeriodMs = 5000;  // any period well below an hour serves
 
 // The window's created event: sets programDir and processorCount, takes the manifest address
-// from the settings (applyVendorManifest), starts the update check (which hashes the local
-// archives on its own thread), restores the settings and restarts the check interval.
+// from the settings (applyVendorManifest) with the vendor's key (applyVendorTrust), starts the
+// update check (which hashes the local archives on its own thread), restores the settings and
+// restarts the check interval.
 void onMainWindowCreated(Globals& g);
 // The check box's click and the interval box's loss of focus: writes both settings and, when
 // the box is ticked, restarts the check interval.
@@ -43,6 +48,11 @@ std::string savedManifestUrl(const std::string& programDir);
 // Start-up, once programDir is set: the saved manifest address replaces the built-in one. An
 // address the front end chose itself (anything but the built-in one) is kept.
 void applyVendorManifest(Globals& g);
+// Start-up, once programDir is set: the vendor's public key and the highest Serial accepted
+// before, from the settings file (a Serial that is no decimal number counts as 0).
+void applyVendorTrust(Globals& g);
+// Writes `serial` as the highest accepted one. False when the file cannot be written.
+bool saveAcceptedSerial(const std::string& programDir, int64_t serial);
 // The timer's tick: starts the update check once strictly more than the interval has passed.
 void onCheckTimer(Globals& g);
 

@@ -1,5 +1,7 @@
 #include "update/update_check.h"
 
+#include <chrono>
+
 #include "platform/codepage.h"
 #include "platform/ini.h"
 #include "platform/md5.h"
@@ -7,6 +9,8 @@
 #include "shell/globals.h"
 #include "shell/packages.h"
 #include "shell/window.h"
+#include "update/manifest_fields.h"
+#include "update/settings.h"
 
 namespace {
 
@@ -43,6 +47,8 @@ std::optional<CheckFailure> applyManifest(Globals& g, const std::string& text,
     PackageEntry& entry = g.package(row.id).manifest;
     entry.url = iniReadText(text, row.section, "URL", "");
     entry.md5 = iniReadText(text, row.section, "MD5", "");
+    entry.sha256 = iniReadText(text, row.section, kSha256Key, "");
+    entry.size = archiveSizeOf(iniReadText(text, row.section, kSizeKey, ""));
   }
   for (const PackageInfo& row : packageTable()) {
     const PackageEntry& entry = g.package(row.id).manifest;
@@ -51,7 +57,7 @@ std::optional<CheckFailure> applyManifest(Globals& g, const std::string& text,
       return CheckFailure{row.missingMd5Message, FailureKind::ServerReply,
                           std::string("no MD5 under [") + row.section + "] in the manifest"};
     }
-    bool current = entry.md5 == g.package(row.id).localMd5;
+    bool current = archiveMatch(g.package(row.id)) == ArchiveMatch::Current;
     g.window->setText(row.mark, current ? "最新版" : "发现新版");
     g.window->setTextColor(row.mark, current ? kCurrentColor : kNewColor);
   }
@@ -66,10 +72,42 @@ void reportFinishedDownload(Globals& g) {
   const PackageInfo& row = packageInfo(done.id);
   const PackageState& state = g.package(done.id);
   std::string text = done.failureText;
-  if (text.empty() && !state.manifest.md5.empty() && state.manifest.md5 != state.localMd5) {
-    text = std::string(row.archive) + " MD5与远程配置不符";
+  if (text.empty()) {
+    switch (archiveMatch(state)) {
+      case ArchiveMatch::Md5Differs:
+        text = std::string(row.archive) + " MD5与远程配置不符";
+        break;
+      case ArchiveMatch::Sha256Differs:
+        text = std::string(row.archive) + " SHA256与远程配置不符";
+        break;
+      case ArchiveMatch::SizeDiffers:
+        text = std::string(row.archive) + " 大小与远程配置不符";
+        break;
+      case ArchiveMatch::Unknown:
+      case ArchiveMatch::Current:
+        break;
+    }
   }
   if (!text.empty()) setStatusLine(g, text, done.id);
+}
+
+// A manifest the vendor's key does not vouch for: said in the status line, nothing applied.
+CheckFailure refuseManifest(Globals& g, const ManifestVerdict& verdict) {
+  CheckFailure failure{refusalText(verdict.refusal), verdict.kind, verdict.reason};
+  setStatusLine(g, failure.text);
+  return failure;
+}
+
+// Remembers the Serial of an accepted manifest when it is higher than any before.
+void recordSerial(Globals& g, const ManifestVerdict& verdict) {
+  if (!verdict.verified || verdict.serial <= g.acceptedSerial) return;
+  g.acceptedSerial = verdict.serial;
+  if (g.recordSerial) saveAcceptedSerial(g.programDir, verdict.serial);
+}
+
+int64_t unixSecondsNow() {
+  using namespace std::chrono;
+  return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
 void setInstallButtons(Globals& g) {
@@ -80,29 +118,57 @@ void setInstallButtons(Globals& g) {
 
 }  // namespace
 
+ArchiveMatch archiveMatch(const PackageState& state) {
+  const PackageEntry& entry = state.manifest;
+  if (entry.md5.empty()) return ArchiveMatch::Unknown;
+  if (entry.md5 != state.localMd5) return ArchiveMatch::Md5Differs;
+  if (!entry.sha256.empty() && entry.sha256 != state.localSha256) {
+    return ArchiveMatch::Sha256Differs;
+  }
+  if (entry.size && *entry.size != state.localSize) return ArchiveMatch::SizeDiffers;
+  return ArchiveMatch::Current;
+}
+
 CheckRequest checkRequestFor(const Globals& g) {
   return {g.programDir, g.manifestUrl,
           HttpTextTimeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs,
-                           g.manifestTotalTimeoutMs}};
+                           g.manifestTotalTimeoutMs},
+          g.vendorPublicKey, g.acceptedSerial};
 }
 
 CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* cancel) {
   CheckFindings findings;
   for (const PackageInfo& row : packageTable()) {
-    findings.localMd5[indexOf(row.id)] = md5OfFile(request.programDir + row.archive);
+    findings.local[indexOf(row.id)] = digestsOfFile(request.programDir + row.archive);
   }
   findings.fetch = fetchHttpText(request.manifestUrl, request.timeouts, cancel);
   findings.manifest = manifestText(findings.fetch.body);
+  if (!request.publicKey.empty() && findings.manifest.find("反挂") != std::string::npos) {
+    HttpTextResult signature =
+        fetchHttpText(signatureUrlOf(request.manifestUrl), request.timeouts, cancel);
+    // The signature covers the bytes as served, before any conversion.
+    findings.verdict = judgeManifest(request.publicKey, request.acceptedSerial, findings.fetch.body,
+                                     findings.manifest, signature, unixSecondsNow());
+  }
   findings.fetch.body.clear();  // the text above is what counts
   return findings;
 }
 
 void applyCheck(Globals& g, const CheckFindings& findings, bool tellDownload) {
   for (const PackageInfo& row : packageTable()) {
-    g.package(row.id).localMd5 = findings.localMd5[indexOf(row.id)];
+    PackageState& state = g.package(row.id);
+    const FileDigests& local = findings.local[indexOf(row.id)];
+    state.localMd5 = local.md5;
+    state.localSha256 = local.sha256;
+    state.localSize = local.size;
   }
   setInstallButtons(g);
-  g.checkFailure = applyManifest(g, findings.manifest, findings.fetch);
+  if (findings.verdict.refusal != ManifestRefusal::None) {
+    g.checkFailure = refuseManifest(g, findings.verdict);
+  } else {
+    g.checkFailure = applyManifest(g, findings.manifest, findings.fetch);
+    recordSerial(g, findings.verdict);
+  }
   if (tellDownload) reportFinishedDownload(g);
 }
 

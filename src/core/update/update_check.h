@@ -7,14 +7,21 @@
 // line. startUpdateCheck runs the slow half on a worker thread so the window never waits
 // on the network or a large file; checkForUpdates runs both on the calling thread (the
 // command line and tests, which have no window to keep responsive).
+//
+// With the vendor's public key set (Globals::vendorPublicKey), the slow half also fetches the
+// manifest's signature and judges it (manifest_trust.h); a refused manifest changes neither
+// the package table nor the marks, so no download can start from it.
 #include <array>
 #include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/md5.h"
+#include "shell/globals.h"
 #include "shell/packages.h"
 #include "update/http_text.h"
+#include "update/manifest_trust.h"
 
 struct Globals;
 
@@ -23,14 +30,27 @@ struct CheckRequest {
   std::string programDir;
   std::string manifestUrl;
   HttpTextTimeouts timeouts;
+  std::string publicKey;       // empty: the manifest is not verified
+  int64_t acceptedSerial = 0;  // the highest Serial accepted before
 };
 
 // What the slow half found.
 struct CheckFindings {
-  std::array<std::string, kPackageCount> localMd5;  // by PackageId; kEmptyMd5 when missing
-  std::string manifest;  // the manifest text as manifestText gives it; empty when unread
-  HttpTextResult fetch;  // how the manifest's fetch ended (its body is in `manifest`)
+  std::array<FileDigests, kPackageCount> local;  // by PackageId; empty data's when missing
+  std::string manifest;     // the manifest text as manifestText gives it; empty when unread
+  HttpTextResult fetch;     // how the manifest's fetch ended (its body is in `manifest`)
+  ManifestVerdict verdict;  // of a manifest that was read
 };
+
+// How a package's local archive compares with the manifest's entry.
+enum class ArchiveMatch {
+  Unknown,  // the manifest gives no MD5
+  Current,  // MD5 and, where given, SHA256 and Size agree
+  Md5Differs,
+  Sha256Differs,  // the MD5 agrees, the SHA-256 does not
+  SizeDiffers,    // both digests agree (or no SHA256), the size does not
+};
+ArchiveMatch archiveMatch(const PackageState& state);
 
 CheckRequest checkRequestFor(const Globals& g);
 // Any thread. A set `cancel` ends the fetch early (the findings are then incomplete).
@@ -39,8 +59,11 @@ CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* can
 // present and not empty and disables the others, fills the package table and marks each
 // package "发现新版" (red) or "最新版" (green). A failed check says why in 透明标签1 and leaves
 // the marks of the packages it did not reach; g.checkFailure keeps its text, class and reason
-// (and is cleared by a check that passed). Then, with `tellDownload`, shows what the last
-// download left to say, if anything (see Globals::finishedDownload).
+// (and is cleared by a check that passed). A refused manifest leaves the table and the marks
+// as they were and says why (refusalText); an accepted Serial above Globals::acceptedSerial
+// becomes the new one and, with Globals::recordSerial, is written to Config.ini. Then, with
+// `tellDownload`, shows what the last download left to say, if anything (see
+// Globals::finishedDownload).
 void applyCheck(Globals& g, const CheckFindings& findings, bool tellDownload = true);
 
 // Both halves on the calling thread.
