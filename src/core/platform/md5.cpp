@@ -1,53 +1,33 @@
 #include "platform/md5.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
 
+#include "platform/digest_stream.h"
 #include "platform/unique_fd.h"
 
 namespace {
 
-struct DigestContextFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
-
-std::string toHex(const unsigned char* digest, unsigned length) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned i = 0; i < length; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 15];
-  }
-  return hex;
-}
-
-std::string finish(EVP_MD_CTX* context) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  if (EVP_DigestFinal_ex(context, digest, &length) != 1) return kEmptyMd5;
-  return toHex(digest, length);
+std::string orEmptyDigest(std::string hex) {
+  return hex.empty() ? std::string(kEmptyMd5) : hex;
 }
 
 }  // namespace
 
 std::string md5OfBytes(std::string_view bytes) {
-  DigestContext context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return kEmptyMd5;
-  EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
-  return finish(context.get());
+  DigestStream stream(DigestAlgorithm::Md5);
+  stream.update(bytes.data(), bytes.size());
+  return orEmptyDigest(stream.finishHex());
 }
 
 std::string md5OfFile(const std::string& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return kEmptyMd5;
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  DigestContext context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return kEmptyMd5;
+  DigestStream stream(DigestAlgorithm::Md5);
   constexpr size_t kChunk = 64 * 1024;
   auto chunk = std::make_unique<unsigned char[]>(kChunk);
   for (;;) {
@@ -55,7 +35,7 @@ std::string md5OfFile(const std::string& path) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return kEmptyMd5;  // unreadable counts as missing
     if (n == 0) break;
-    EVP_DigestUpdate(context.get(), chunk.get(), static_cast<size_t>(n));
+    stream.update(chunk.get(), static_cast<size_t>(n));
   }
-  return finish(context.get());
+  return orEmptyDigest(stream.finishHex());
 }
