@@ -77,11 +77,13 @@ TEST_F(FetchBehaviour, AFolderTakesTheServersNameAndTheFinalPathIsPrinted) {
   EXPECT_TRUE(readWholeFile(out_.file("pkg.zip")) == kBody);
   EXPECT_EQ(printed(), out_.file("pkg.zip") + "\n");
 
-  // That name exists now: refused, the file untouched, nothing beside it.
+  // That name exists now: refused as a named PATH is, the file untouched, nothing beside it.
   out_.write("pkg.zip", "mine");
   Outcome refused = fetch(server_.url("/d/pkg.zip") + " " + out_.path() + "/");
   EXPECT_EQ(refused.exitCode, 5);
-  EXPECT_NE(refused.errorText.find("发现同名文件"), std::string::npos) << refused.errorText;
+  EXPECT_NE(refused.errorText.find(out_.file("pkg.zip") + " exists; it is left as it is"),
+            std::string::npos)
+      << refused.errorText;
   EXPECT_EQ(readWholeFile(out_.file("pkg.zip")), "mine");
   EXPECT_FALSE(fileExists(out_.file("pkg(1).zip")));
   EXPECT_FALSE(fileExists(out_.file("pkg.zip.part")));

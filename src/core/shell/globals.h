@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "download/download.h"
+#include "platform/file_identity.h"
 #include "shell/packages.h"
 #include "transfer/task_outcome.h"
 #include "transfer/task_param.h"
@@ -48,10 +49,18 @@ struct CheckFailure {
   std::string reason;                    // the system's words (libcurl's text, "HTTP 404", ...)
 };
 
+// A digest computed while a file was written, valid while the file keeps its identity: the
+// check after a download need not read the archive again.
+struct KnownDigest {
+  FileIdentity identity;
+  std::string md5;
+};
+
 // What the program knows of one package: the manifest's entry and the local archive's digest.
 struct PackageState {
   PackageEntry manifest;
   std::string localMd5;
+  std::optional<KnownDigest> placed;  // of the archive the last verified download placed
 };
 
 struct Globals {

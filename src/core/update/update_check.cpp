@@ -81,15 +81,27 @@ void setInstallButtons(Globals& g) {
 }  // namespace
 
 CheckRequest checkRequestFor(const Globals& g) {
-  return {g.programDir, g.manifestUrl,
-          HttpTextTimeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs,
-                           g.manifestTotalTimeoutMs}};
+  CheckRequest request{g.programDir,
+                       g.manifestUrl,
+                       HttpTextTimeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs,
+                                        g.manifestTotalTimeoutMs},
+                       {}};
+  for (const PackageInfo& row : packageTable()) {
+    request.known[indexOf(row.id)] = g.package(row.id).placed;
+  }
+  return request;
 }
 
 CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* cancel) {
   CheckFindings findings;
   for (const PackageInfo& row : packageTable()) {
-    findings.localMd5[indexOf(row.id)] = md5OfFile(request.programDir + row.archive);
+    std::string path = request.programDir + row.archive;
+    const std::optional<KnownDigest>& known = request.known[indexOf(row.id)];
+    if (known && fileIdentityAt(path) == known->identity) {
+      findings.localMd5[indexOf(row.id)] = known->md5;
+    } else {
+      findings.localMd5[indexOf(row.id)] = md5OfFile(path);
+    }
   }
   findings.fetch = fetchHttpText(request.manifestUrl, request.timeouts, cancel);
   findings.manifest = manifestText(findings.fetch.body);

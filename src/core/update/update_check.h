@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "shell/globals.h"
 #include "shell/packages.h"
 #include "update/http_text.h"
 
@@ -23,6 +24,9 @@ struct CheckRequest {
   std::string programDir;
   std::string manifestUrl;
   HttpTextTimeouts timeouts;
+  // Digests already known (by PackageId): an archive that still has the identity it had then
+  // is not read again.
+  std::array<std::optional<KnownDigest>, kPackageCount> known;
 };
 
 // What the slow half found.
