@@ -7,14 +7,17 @@
 #   tools     curl -o, md5sum -c, unzip into a staging folder, cp -r of it into both roots
 # Every run works in a new folder, and everything is deleted only at the end (creating files
 # soon after a large delete is much slower here). No contender flushes its output to disk
-# (neither curl nor ours calls fsync). Prints every run, then the medians and their ratios.
+# (neither curl nor ours calls fsync). Prints every run, then the medians and their ratios: the
+# seconds until the archive was there and verified, the processor seconds (user + system) of
+# that part, and the seconds of the whole road. On a shared machine the processor seconds
+# vary less than the wall times.
 #   bench/package_road.sh [CLI] [BASELINE_CLI] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cli=$(realpath "${1:-build/downloader-cli}")
 baseline=$(realpath "${2:-/work/baseline/downloader-cli-08a3bf1}")
 runs=${3:-5}
-for tool in curl md5sum unzip zip nginx; do
+for tool in curl md5sum unzip zip nginx /usr/bin/time; do
   command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] ||
     { echo "$tool is missing (scripts/setup installs it)"; exit 1; }
 done
@@ -82,23 +85,26 @@ sync
 seconds() { echo "scale=2; ($2 - $1) / 1000000000" | bc; }
 
 # road CONTENDER: one road in a fresh folder; prints the seconds until the archive was there
-# and verified, and the seconds of the whole road.
+# and verified, the processor seconds of that part, and the seconds of the whole road.
 road() {
-  local run start verified end
+  local run start verified end cpu
   run=$(mktemp -d "$work/run.XXXXXX")
   mkdir -p "$run/program" "$run/a" "$run/b"
+  cpu="$run/cpu"
   start=$(date +%s%N)
   case $1 in
     ours | baseline)
       local program=$cli
       [ "$1" = baseline ] && program=$baseline
-      "$program" download 三端 --dir "$run/program" --manifest "$url/xiazaiqi/xiazai.txt" >/dev/null
+      /usr/bin/time -f "%U %S" -a -o "$cpu" "$program" download 三端 --dir "$run/program" \
+        --manifest "$url/xiazaiqi/xiazai.txt" >/dev/null
       verified=$(date +%s%N)
       "$program" install 三端 --root "$run/a" --root "$run/b" --dir "$run/program" >/dev/null
       ;;
     tools)
-      curl -s -o "$run/program/三端.zip" "$url/server.zip"
-      (cd "$run/program" && echo "$md5  三端.zip" | md5sum -c --quiet)
+      /usr/bin/time -f "%U %S" -a -o "$cpu" curl -s -o "$run/program/三端.zip" "$url/server.zip"
+      (cd "$run/program" &&
+        echo "$md5  三端.zip" | /usr/bin/time -f "%U %S" -a -o "$cpu" md5sum -c --quiet)
       verified=$(date +%s%N)
       unzip -q "$run/program/三端.zip" -d "$run/program/stage"
       cp -r "$run/program/stage/." "$run/a/"
@@ -107,29 +113,32 @@ road() {
   esac
   end=$(date +%s%N)
   [ "$(find "$run/b" -type f | wc -l)" = 900 ] || { echo "$1: files missing in a root" >&2; exit 1; }
-  echo "$(seconds "$start" "$verified") $(seconds "$start" "$end")"
+  echo "$(seconds "$start" "$verified") $(awk '{s += $1 + $2} END {print s}' "$cpu")" \
+    "$(seconds "$start" "$end")"
 }
 
 contenders=(ours baseline tools)
-declare -A fetched whole
+declare -A fetched cpus whole
 for r in $(seq "$runs"); do
   line="run $r:"
   for k in 0 1 2; do
     c=${contenders[$(((r + k) % 3))]}
-    read -r f t < <(road "$c")
-    fetched[$c]+="$f " whole[$c]+="$t "
-    line+="  $c ${f}s / ${t}s"
+    read -r f p t < <(road "$c")
+    fetched[$c]+="$f " cpus[$c]+="$p " whole[$c]+="$t "
+    line+="  $c ${f}s (cpu ${p}s) / ${t}s"
   done
   echo "$line   (archive verified / whole road)"
 done
 median() { printf '%s\n' $1 | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
-printf '%-9s %14s %12s\n' "median" "verified (s)" "road (s)"
+printf '%-13s %13s %13s %9s\n' "median" "verified (s)" "its cpu (s)" "road (s)"
 for c in "${contenders[@]}"; do
-  printf '%-9s %14s %12s\n' "$c" "$(median "${fetched[$c]}")" "$(median "${whole[$c]}")"
+  printf '%-13s %13s %13s %9s\n' "$c" "$(median "${fetched[$c]}")" "$(median "${cpus[$c]}")" \
+    "$(median "${whole[$c]}")"
 done
 for other in baseline tools; do
-  printf 'ours/%-8s %9s %12s\n' "$other" \
+  printf 'ours/%-8s %13s %13s %9s\n' "$other" \
     "$(ratio "$(median "${fetched[ours]}")" "$(median "${fetched[$other]}")")" \
+    "$(ratio "$(median "${cpus[ours]}")" "$(median "${cpus[$other]}")")" \
     "$(ratio "$(median "${whole[ours]}")" "$(median "${whole[$other]}")")"
 done
