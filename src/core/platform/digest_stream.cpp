@@ -4,12 +4,16 @@
 
 namespace {
 
+// Each algorithm is fetched from the provider once and kept for the life of the process. A
+// legacy EVP_md5() would make OpenSSL fetch (and later free) an implementation for every
+// stream, and streams run on several threads at once (download workers, the update check).
 const EVP_MD* algorithmOf(DigestAlgorithm algorithm) {
   switch (algorithm) {
     case DigestAlgorithm::Md5:
       break;
   }
-  return EVP_md5();
+  static const EVP_MD* const md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
+  return md5 != nullptr ? md5 : EVP_md5();
 }
 
 std::string toHex(const unsigned char* digest, unsigned length) {
