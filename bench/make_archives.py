@@ -6,6 +6,9 @@
                                     folders two levels deep
   make_archives.py small DIR        20000 text-like files of 1-4 KiB in 40 folders
   make_archives.py flat DIR N       N text-like files of 1-4 KiB in Mir200/Envir/many/
+  make_archives.py road DIR         a server package: about 370 MiB in 900 files below Mir200/
+                                    and SelGate/, nine tenths of the bytes incompressible (a
+                                    deflated zip of it is about 360 MB)
 The contents are fixed by a seed, so every run measures the same bytes."""
 import os
 import random
@@ -61,11 +64,21 @@ def flat(root, count):
               text_bytes(rng.randint(1 << 10, 4 << 10)))
 
 
+def road(root):
+    for k in range(900):
+        folder = 'SelGate' if k % 30 == 0 else 'Mir200/Envir/d%02d' % (k % 20)
+        size = rng.randint(64 << 10, 760 << 10)
+        data = os.urandom(size) if k % 10 else text_bytes(size)
+        write('%s/%s/f%04d.bin' % (root, folder, k), data)
+
+
 if __name__ == '__main__':
     kind, root = sys.argv[1], sys.argv[2]
     if kind == 'mixed':
         mixed(root)
     elif kind == 'small':
         small(root)
+    elif kind == 'road':
+        road(root)
     else:
         flat(root, int(sys.argv[3]))

@@ -1,6 +1,7 @@
 // Any received bytes as the start of an HTTP response: finding the header block and
 // parsing it must give defined values, no header value may hold a CR or LF (it could end a
-// line of a request it is copied into), a Content-Range that parses is in order, and a file
+// line of a request it is copied into), a Content-Range that parses is in order (a 416's
+// total is never negative), and a file
 // name taken from Content-Disposition must stay inside the target folder.
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(parseHttpResponse(header));
   }
   checkRange(received);
+  std::optional<int64_t> total = unsatisfiedRangeTotal(received);
+  if (total && *total < 0) __builtin_trap();
   std::optional<std::string> name = dispositionFileName(received);
   if (name && !isUsableFileName(*name) && *name != "." && *name != ".." &&
       name->find('\0') == std::string::npos) {

@@ -61,6 +61,16 @@ std::optional<FailureReport> endedDownload(CommandSession& session, const Packag
   Globals& g = session.state();
   const TaskOutcome outcome = g.downloadObject->outcome();
   const std::string& command = session.command();
+  const PackageState& state = g.package(package.id);
+  if (!outcome.mismatches.empty()) {
+    // The archive the manifest vouches for did not arrive: the bytes were discarded and the
+    // archive beside the program (if any) is the one it was.
+    const ContentMismatch& first = outcome.mismatches.front();
+    return tellFailure(command, "download", FailureKind::Integrity, g.downloadTargetPath,
+                       std::string(package.archive) + " " + first.what + "与远程配置不符 (manifest " +
+                           first.expected + ", download " + first.actual +
+                           "; the download was discarded)");
+  }
   if (outcome.ending != TaskEnding::Complete) {
     std::string what = outcome.message.empty() ? "下载未完成" : outcome.message;
     if (fileExists(partialPathOf(g.downloadTargetPath))) {
@@ -68,7 +78,6 @@ std::optional<FailureReport> endedDownload(CommandSession& session, const Packag
     }
     return tellFailure(command, "download", outcome.kind, g.downloadUrl, what);
   }
-  const PackageState& state = g.package(package.id);
   const ArchiveMatch match = archiveMatch(state);
   if (match == ArchiveMatch::Current) return std::nullopt;
   if (g.checkFailure) {

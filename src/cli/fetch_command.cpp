@@ -70,13 +70,24 @@ struct FetchOptions {
   bool log = false;
 };
 
-// What the callbacks learn, read by the main thread once the task was released.
+// Why the run does not touch PATH: the exit status and what stderr is told.
+struct Refusal {
+  int status = 0;
+  std::string text;
+};
+
+// What the callbacks learn, read by the main thread.
 struct FetchState {
   std::mutex mutex;
   bool fileMade = false;  // the engine created PATH.part
   std::string finalPath;  // the engine's local path at the end (the server's name appended)
   int64_t written = 0;
   int64_t total = 0;
+  // A folder PATH met a name that this run must leave alone (as a named PATH would be).
+  std::optional<Refusal> refusal;
+  // The download continues PATH.part from a server that names no version of its file.
+  bool unguardedResume = false;
+  bool warned = false;
 };
 
 // The first SIGINT or SIGTERM; a second one ends the program at once.
@@ -213,6 +224,75 @@ std::string localPathFor(const std::string& path) {
   return path + "/";
 }
 
+Refusal existingFile(const std::string& path) {
+  return {kExitLocalFile,
+          "downloader-cli fetch: " + path +
+              " exists; it is left as it is (--overwrite replaces it once the download is "
+              "complete)\n"};
+}
+
+Refusal busyPartial(const std::string& partial, pid_t holder) {
+  std::string who = holder > 0 ? " (pid " + std::to_string(holder) + ")" : "";
+  return {kExitLocalFile, "downloader-cli fetch: " + partial +
+                              " is being written by another download" + who +
+                              "; it is left as it is\n"};
+}
+
+Refusal unusablePartial(const std::string& partial) {
+  return {kExitLocalFile,
+          "downloader-cli fetch: " + partial +
+              " is a symbolic link or not a regular file; nothing is written through it "
+              "(remove it to download)\n"};
+}
+
+Refusal interruptedPartial(const std::string& path) {
+  return {kExitLocalFile, "downloader-cli fetch: " + partialPathOf(path) +
+                              " exists, an interrupted download of " + path +
+                              "; it is left as it is (--continue resumes it, --overwrite "
+                              "starts over)\n"};
+}
+
+// A PATH.part that is no regular file, or that another download is writing.
+std::optional<Refusal> unusablePartialOf(const std::string& partial) {
+  struct stat info {};
+  if (::lstat(partial.c_str(), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) return unusablePartial(partial);
+  std::optional<pid_t> holder = lockHolderOf(partial);
+  if (holder) return busyPartial(partial, *holder);
+  return std::nullopt;
+}
+
+// Removes the partial file of `path` and its control file while it holds the partial file's
+// claim. Returns the claim: a problem other than None or Missing means nothing was removed
+// (another download has it, or it is no regular file).
+FileClaim removePartial(const std::string& path) {
+  std::string partial = partialPathOf(path);
+  FileClaim claim = claimFile(partial, ClaimMode::Existing);
+  if (claim.problem != ClaimProblem::None && claim.problem != ClaimProblem::Missing) return claim;
+  // The control file first: it must never outlive the file it describes.
+  ::unlink(controlPathOf(path).c_str());
+  if (claim.problem == ClaimProblem::None) ::unlink(partial.c_str());
+  return claim;
+}
+
+// What PATH (a file's path, not a folder) and PATH.part allow, before anything is written:
+// an existing PATH is kept unless --overwrite; PATH.part is continued with --continue,
+// removed with --overwrite, refused otherwise, and never touched while it is no regular file
+// or another download's. Nothing when the run may go on.
+std::optional<Refusal> settlePath(const std::string& path, const FetchOptions& options) {
+  if (std::optional<Refusal> refused = unusablePartialOf(partialPathOf(path))) return refused;
+  if (exists(path) && !options.overwrite) return existingFile(path);
+  bool partial = exists(partialPathOf(path)) || exists(controlPathOf(path));
+  if (!partial || options.resume) return std::nullopt;
+  if (!options.overwrite) return interruptedPartial(path);
+  // Starting over: the engine must not continue from the old state.
+  FileClaim removed = removePartial(path);
+  if (removed.problem == ClaimProblem::Busy)
+    return busyPartial(partialPathOf(path), removed.holder);
+  if (removed.problem == ClaimProblem::NotRegular) return unusablePartial(partialPathOf(path));
+  return std::nullopt;
+}
+
 TaskParam makeParam(const FetchOptions& options, const std::string& localPath, FetchState& state) {
   TaskParam param;
   param.flags = kDirectionDownload;
@@ -234,13 +314,21 @@ TaskParam makeParam(const FetchOptions& options, const std::string& localPath, F
       std::fprintf(stderr, "[%d] %s %s\n", level, localTimeIso8601().c_str(), message.c_str());
     };
   }
-  bool overwrite = options.overwrite;
-  param.statusCallback = [&state, overwrite](TaskStatus code, Worker*, int32_t, int32_t,
-                                             TransferTask* task) -> int32_t {
+  param.statusCallback = [&state, options](TaskStatus code, Worker*, int32_t, int32_t b,
+                                           TransferTask* task) -> int32_t {
     // The target exists (a folder PATH met the server's name): keep it unless told to
     // replace it once the download is complete.
-    if (code == TaskStatus::NameClash) return overwrite ? 2 : 1;
+    if (code == TaskStatus::NameClash) return options.overwrite ? 2 : 1;
+    if (code == TaskStatus::NameKnown) {
+      // A folder PATH has its file's name: that path is treated as a named PATH is.
+      std::optional<Refusal> refused = settlePath(task->localPath(), options);
+      std::lock_guard lock(state.mutex);
+      state.refusal = std::move(refused);
+      if (state.refusal) return 1;
+      return options.resume ? 2 : 0;
+    }
     std::lock_guard lock(state.mutex);
+    if (code == TaskStatus::Resumed && b == 0) state.unguardedResume = true;
     if (code == TaskStatus::SizeKnown) state.fileMade = true;
     if (code == TaskStatus::TaskEnded) {
       state.finalPath = task->localPath();
@@ -313,9 +401,15 @@ class ProgressLine {
     shown_ = true;
   }
 
+  // Wipes the progress line, so that a message can take its place.
+  void clear() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
   // Ends the progress line; on completion, says what was fetched and how fast.
   void finish(bool complete, int64_t bytes) {
-    if (shown_) std::fputs("\r\033[K", stderr);
+    clear();
     if (!complete) return;
     double seconds = static_cast<double>(monotonicMilliseconds() - startMs_) / 1000.0;
     double average = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
@@ -331,67 +425,27 @@ class ProgressLine {
   bool shown_ = false;
 };
 
-int reportRefusal(const std::string& path) {
-  std::fprintf(stderr,
-               "downloader-cli fetch: %s exists; it is left as it is (--overwrite replaces it "
-               "once the download is complete)\n",
-               path.c_str());
-  return kExitLocalFile;
-}
-
-int reportBusyPartial(const std::string& partial, pid_t holder) {
-  std::string who = holder > 0 ? " (pid " + std::to_string(holder) + ")" : "";
-  std::fprintf(stderr,
-               "downloader-cli fetch: %s is being written by another download%s; it is left as "
-               "it is\n",
-               partial.c_str(), who.c_str());
-  return kExitLocalFile;
-}
-
-int reportUnusablePartial(const std::string& partial) {
-  std::fprintf(stderr,
-               "downloader-cli fetch: %s is a symbolic link or not a regular file; nothing is "
-               "written through it (remove it to download)\n",
-               partial.c_str());
-  return kExitLocalFile;
-}
-
-// Refuses a PATH.part that is no regular file, or that another download is writing: 0 when
-// the run may go on, else the exit status after saying why.
-int refuseUnusablePartial(const std::string& partial) {
-  struct stat info {};
-  if (::lstat(partial.c_str(), &info) != 0) return 0;
-  if (!S_ISREG(info.st_mode)) return reportUnusablePartial(partial);
-  std::optional<pid_t> holder = lockHolderOf(partial);
-  return holder ? reportBusyPartial(partial, *holder) : 0;
-}
-
-// Removes the partial file of `path` and its control file while it holds the partial file's
-// claim. Returns the claim: a problem other than None or Missing means nothing was removed
-// (another download has it, or it is no regular file).
-FileClaim removePartial(const std::string& path) {
-  std::string partial = partialPathOf(path);
-  FileClaim claim = claimFile(partial, ClaimMode::Existing);
-  if (claim.problem != ClaimProblem::None && claim.problem != ClaimProblem::Missing) return claim;
-  // The control file first: it must never outlive the file it describes.
-  ::unlink(controlPathOf(path).c_str());
-  if (claim.problem == ClaimProblem::None) ::unlink(partial.c_str());
-  return claim;
-}
-
-int reportPartialRefusal(const std::string& path) {
-  std::fprintf(stderr,
-               "downloader-cli fetch: %s exists, an interrupted download of %s; it is left as it "
-               "is (--continue resumes it, --overwrite starts over)\n",
-               partialPathOf(path).c_str(), path.c_str());
-  return kExitLocalFile;
-}
-
 // A failure after which the partial file is worth keeping: the bytes in it are the server's,
 // only the way to them broke. Other failures (the server's answer, its data, the local file)
 // leave nothing a later run could use.
 bool worthResuming(const TaskOutcome& outcome) {
   return outcome.ending == TaskEnding::Stopped || outcome.kind == FailureKind::Network;
+}
+
+// Once: a continued download whose server names no version of its file, as curl and wget
+// continue one, cannot tell whether the file changed since the interrupted run.
+void warnOfUnguardedResume(FetchState& state, ProgressLine& progress) {
+  {
+    std::lock_guard lock(state.mutex);
+    if (!state.unguardedResume || state.warned) return;
+    state.warned = true;
+  }
+  progress.clear();
+  std::fputs(
+      "downloader-cli fetch: warning: the server names no version of its file (no ETag or "
+      "Last-Modified): a change of the file since the interrupted download cannot be "
+      "detected\n",
+      stderr);
 }
 
 }  // namespace
@@ -404,19 +458,9 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
   std::string shownUrl = masked(options->url, urlPassword(options->url));
   std::string localPath = localPathFor(options->path);
   if (localPath.back() != '/') {
-    if (int refused = refuseUnusablePartial(partialPathOf(localPath))) return refused;
-    if (exists(localPath) && !options->overwrite) return reportRefusal(localPath);
-    bool partial = exists(partialPathOf(localPath)) || exists(controlPathOf(localPath));
-    if (partial && !options->resume) {
-      if (!options->overwrite) return reportPartialRefusal(localPath);
-      // Starting over: the engine must not continue from the old state.
-      FileClaim removed = removePartial(localPath);
-      if (removed.problem == ClaimProblem::Busy) {
-        return reportBusyPartial(partialPathOf(localPath), removed.holder);
-      }
-      if (removed.problem == ClaimProblem::NotRegular) {
-        return reportUnusablePartial(partialPathOf(localPath));
-      }
+    if (std::optional<Refusal> refused = settlePath(localPath, *options)) {
+      std::fputs(refused->text.c_str(), stderr);
+      return refused->status;
     }
   }
 
@@ -435,17 +479,24 @@ int runFetchCommand(const std::vector<std::string>& arguments) {
   ProgressLine progress;
   int stoppedBy = 0;
   while (!download.waitUntilIdle(std::chrono::milliseconds(kPollMs))) {
+    warnOfUnguardedResume(state, progress);
     if (stoppedBy == 0 && (stoppedBy = caughtSignal.load()) != 0) {
       download.stop();
     } else if (terminal && stoppedBy == 0) {
       progress.show(download.progress());
     }
   }
+  warnOfUnguardedResume(state, progress);
 
   TaskOutcome outcome = download.outcome();
   std::lock_guard lock(state.mutex);
   bool complete = outcome.ending == TaskEnding::Complete;
   if (terminal) progress.finish(complete, state.total);
+  if (state.refusal) {
+    // Told as for a named PATH; whatever is there stays as it was.
+    std::fputs(state.refusal->text.c_str(), stderr);
+    return state.refusal->status;
+  }
   if (complete) {
     if (!options->quiet) std::printf("%s\n", state.finalPath.c_str());
     return kExitComplete;

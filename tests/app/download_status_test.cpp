@@ -60,14 +60,17 @@ class DownloadStatusTest : public QObject {
     QVERIFY2(status.startsWith(QStringLiteral("三端下载失败: 网络不通")), qPrintable(status));
   }
 
-  void aDigestMismatchAfterTheDownloadIsTold() {
+  void aDigestMismatchKeepsTheOldArchiveAndIsTold() {
     WindowFixture fixture;
+    fixture.program.write("三端.zip", "an old archive");
     fixture.site.write("packages/server.zip", "not what the manifest promises");
     fixture.server = std::make_unique<NginxServer>(fixture.site.path());
     publishServerPackage(fixture, fixture.server->url("/packages/server.zip"), md5OfBytes("x"));
     fixture.open();
     QCOMPARE(downloadServerPackage(fixture), QStringLiteral("三端.zip MD5与远程配置不符"));
     QCOMPARE(fixture.window->标签1->text(), QStringLiteral("发现新版"));
+    QCOMPARE(readWholeFile(fixture.program.file("三端.zip")), std::string("an old archive"));
+    QVERIFY(!fileExists(fixture.program.file("三端.zip.part")));
     QVERIFY(fixture.window->按钮_安装三端->isEnabled());
   }
 

@@ -77,11 +77,13 @@ TEST_F(FetchBehaviour, AFolderTakesTheServersNameAndTheFinalPathIsPrinted) {
   EXPECT_TRUE(readWholeFile(out_.file("pkg.zip")) == kBody);
   EXPECT_EQ(printed(), out_.file("pkg.zip") + "\n");
 
-  // That name exists now: refused, the file untouched, nothing beside it.
+  // That name exists now: refused as a named PATH is, the file untouched, nothing beside it.
   out_.write("pkg.zip", "mine");
   Outcome refused = fetch(server_.url("/d/pkg.zip") + " " + out_.path() + "/");
   EXPECT_EQ(refused.exitCode, 5);
-  EXPECT_NE(refused.errorText.find("发现同名文件"), std::string::npos) << refused.errorText;
+  EXPECT_NE(refused.errorText.find(out_.file("pkg.zip") + " exists; it is left as it is"),
+            std::string::npos)
+      << refused.errorText;
   EXPECT_EQ(readWholeFile(out_.file("pkg.zip")), "mine");
   EXPECT_FALSE(fileExists(out_.file("pkg(1).zip")));
   EXPECT_FALSE(fileExists(out_.file("pkg.zip.part")));
@@ -386,4 +388,128 @@ TEST(FetchResume, AKilledFetchContinuesOnlyWithContinue) {
   EXPECT_TRUE(readWholeFile(path) == body);
   EXPECT_FALSE(fileExists(path + ".part"));
   EXPECT_FALSE(fileExists(path + ".part.state"));
+}
+
+namespace {
+
+constexpr size_t kSentBeforeSilence = 4 * 20480;
+
+// A file served without ETag or Last-Modified. While `stallWhole` is set a whole-file request
+// gets its first kSentBeforeSilence bytes and then silence; a range past the end gets 416.
+struct UnversionedSite {
+  std::mutex mutex;
+  std::string body = kBody;
+  bool stallWhole = true;
+  std::vector<std::string> ranges;  // of every request, "-" for none
+  ScriptedServer server{[this](ScriptedConnection& c) {
+    int64_t from = requestedRangeStart(c.readUntil("\r\n\r\n"));
+    std::unique_lock lock(mutex);
+    ranges.push_back(from < 0 ? "-" : std::to_string(from));
+    std::string file = body;
+    bool stall = from < 0 && stallWhole;
+    lock.unlock();
+    size_t at = static_cast<size_t>(std::max<int64_t>(from, 0));
+    if (at >= file.size()) {
+      c.send(httpHeader(416, "Range Not Satisfiable",
+                        "Content-Range: bytes */" + std::to_string(file.size()) + "\r\n"));
+      return;
+    }
+    c.send(rangeAnswerHeader(static_cast<int64_t>(at), file.size()) +
+           file.substr(at, stall ? kSentBeforeSilence : std::string::npos));
+    if (stall) c.waitForPeerClose(20000);
+  }};
+  std::string url() const { return server.url("/d/f.bin"); }
+  void serve(std::string bytes, bool stall) {
+    std::lock_guard lock(mutex);
+    body = std::move(bytes);
+    stallWhole = stall;
+  }
+  size_t askedFrom(const std::string& start, size_t since) {
+    std::lock_guard lock(mutex);
+    return static_cast<size_t>(
+        std::count(ranges.begin() + static_cast<long>(since), ranges.end(), start));
+  }
+  size_t asked() {
+    std::lock_guard lock(mutex);
+    return ranges.size();
+  }
+};
+
+// Runs fetch URL TARGET in a child, stops it with SIGINT once `named`.part.state counts the
+// bytes the site sent, and returns what it told on standard error.
+std::string interruptedFetch(const std::string& url, const std::string& target,
+                             const std::string& named, const TempDir& scratch) {
+  std::string errors = scratch.file("interrupted.txt");
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::freopen(errors.c_str(), "w", stderr);
+    ::execl(DL_CLI_PATH, DL_CLI_PATH, "fetch", url.c_str(), target.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (doneInControlFile(named) != static_cast<int64_t>(kSentBeforeSilence) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(child, SIGINT);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << status;
+  return readWholeFile(errors);
+}
+
+}  // namespace
+
+// A folder PATH, once the server's answer names the file, is treated as PATH/NAME would be: the
+// partial file an interrupted run announced is refused without --continue and continued with
+// it. A server without validators is continued as curl and wget do, with a warning; one whose
+// file became shorter than the partial file answers 416, which is told as what it is.
+TEST(FetchResume, AFolderPathIsRefusedAndContinuedAsItsFileWouldBe) {
+  TempDir out;
+  TempDir scratch;
+  UnversionedSite site;
+  const std::string named = out.file("f.bin");
+  std::string told = interruptedFetch(site.url(), out.path() + "/", named, scratch);
+  EXPECT_NE(told.find(named + ".part kept, --continue resumes it"), std::string::npos) << told;
+  const std::string held = readWholeFile(named + ".part");
+
+  site.serve(kBody, false);
+  for (const std::string& folder : {out.path(), out.path() + "/"}) {
+    SCOPED_TRACE(folder);
+    Outcome refused = runCli("fetch " + site.url() + " " + shellQuote(folder), scratch);
+    EXPECT_EQ(refused.exitCode, 5);
+    EXPECT_NE(refused.errorText.find(named + ".part exists, an interrupted download of " + named +
+                                     "; it is left as it is (--continue resumes it"),
+              std::string::npos)
+        << refused.errorText;
+    EXPECT_TRUE(readWholeFile(named + ".part") == held);
+  }
+
+  size_t asked = site.asked();
+  Outcome resumed =
+      runCli("fetch " + site.url() + " " + shellQuote(out.path()) + " -c --log", scratch);
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.errorText;
+  EXPECT_NE(resumed.errorText.find("从控制文件续传"), std::string::npos) << resumed.errorText;
+  EXPECT_NE(resumed.errorText.find("warning: the server names no version of its file"),
+            std::string::npos)
+      << resumed.errorText;
+  EXPECT_TRUE(readWholeFile(named) == kBody);
+  EXPECT_EQ(site.askedFrom(std::to_string(kSentBeforeSilence), asked), 1u);
+
+  // The server's file is now shorter than what the partial file already holds.
+  TempDir other;
+  const std::string path = other.file("f.bin");
+  site.serve(kBody, true);
+  interruptedFetch(site.url(), path, path, scratch);
+  const std::string shorter = patternBytes(50000, 3);
+  site.serve(shorter, false);
+  Outcome restarted =
+      runCli("fetch " + site.url() + " " + shellQuote(path) + " -c --log --quiet", scratch);
+  EXPECT_EQ(restarted.exitCode, 0) << restarted.errorText;
+  EXPECT_NE(restarted.errorText.find("续传位置 81920 超出服务器上文件的大小 (50000 字节, "
+                                     "返回号[416]), 重新下载"),
+            std::string::npos)
+      << restarted.errorText;
+  EXPECT_TRUE(readWholeFile(path) == shorter);
 }

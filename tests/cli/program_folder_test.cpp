@@ -224,13 +224,15 @@ TEST(ProgramFolder, FailuresNameTheUrlAndTheReasonOnStandardError) {
   // The downloads that never got a byte leave nothing beside the program but the lock file.
   EXPECT_EQ(namesIn(program.path()), (std::set<std::string>{"下载器.lock"}));
 
-  // An archive that does not match the manifest: its path and both digests, as integrity.
+  // An archive that does not match the manifest: its path and both digests, as integrity; it
+  // never takes the archive's name.
   Outcome mismatch = runCli(
       "download 三端 --manifest " + shellQuote(vendor.url("/other/xiazai.txt")) + dir, scratch);
   EXPECT_EQ(mismatch.exitCode, 6) << mismatch.errorText;
   EXPECT_NE(mismatch.errorText.find(program.file("三端.zip") +
                                     ": 三端.zip MD5与远程配置不符 (manifest " + md5OfBytes("x") +
-                                    ", archive " + md5OfBytes("not the promised bytes") + ")"),
+                                    ", download " + md5OfBytes("not the promised bytes")),
             std::string::npos)
       << mismatch.errorText;
+  EXPECT_EQ(namesIn(program.path()), (std::set<std::string>{"下载器.lock"}));
 }

@@ -251,3 +251,36 @@ TEST(MachineReadableOutput, JsonEscapesEveryTextAndOptionsTakeEitherForm) {
   EXPECT_EQ(cli("check --root /srv", scratch).status, 2);
   EXPECT_EQ(cli("update --retries=x", scratch).status, 2);
 }
+
+// A vendor site whose archive is not the one its manifest vouches for: the download is
+// discarded, the archive there before and the roots stay as they were, and the failure is an
+// integrity failure with both digests, in the JSON summary too.
+TEST(UnattendedUpdate, AnArchiveTheManifestDoesNotVouchForIsNeverKept) {
+  DemoSite site;
+  TempDir program;
+  TempDir root;
+  TempDir scratch;
+  const std::string dir = "--dir " + shellQuote(program.path()) + " --manifest " +
+                          shellQuote(site.manifestUrl()) + " --root " + shellQuote(root.path());
+  ASSERT_EQ(cli("update server " + dir, scratch).status, 0);
+  const std::string archive = readWholeFile(program.file("三端.zip"));
+  const std::string installed = snapshotOf({&root});
+
+  // A new release is announced, but the site serves other bytes under its name.
+  const std::string promised = md5OfBytes("the release the vendor signed off");
+  std::string manifest = readWholeFile(site.file("xiazaiqi/xiazai.txt"));
+  manifest.replace(manifest.find(md5OfFile(site.archive("server.zip"))), 32, promised);
+  writeWholeFile(site.file("xiazaiqi/xiazai.txt"), manifest);
+  pythonZip(site.archive("server.zip"), "z.writestr('mir200/M2Server.exe', 'tampered')");
+
+  CliRun run = cli("update server --json " + dir, scratch);
+  EXPECT_EQ(run.status, 6) << run.err;
+  const std::string told = program.file("三端.zip") + ": 三端.zip MD5与远程配置不符 (manifest " +
+                           promised + ", download " + md5OfFile(site.archive("server.zip"));
+  EXPECT_TRUE(has(run.err, told)) << run.err;
+  EXPECT_TRUE(has(jsonFields(run.out, scratch), "failure download integrity 6 " + told)) << run.out;
+  EXPECT_TRUE(readWholeFile(program.file("三端.zip")) == archive);
+  EXPECT_FALSE(fileExists(program.file("三端.zip.part")));
+  EXPECT_FALSE(fileExists(program.file("三端.zip.part.state")));
+  EXPECT_EQ(snapshotOf({&root}), installed);
+}

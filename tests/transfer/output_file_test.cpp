@@ -1,4 +1,5 @@
-// The output file: exclusive creation, bounds, writes after close, empty files.
+// The output file: exclusive creation, bounds, writes after close, empty files; the digest of
+// what is written to it.
 #include "transfer/output_file.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,10 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "platform/md5.h"
 #include "temp_dir.h"
+#include "transfer/prefix_digest.h"
+#include "transfer/segment_table.h"
 
 TEST(OutputFile, WritesLandInTheFileAndStopAtClose) {
   TempDir dir;
@@ -53,4 +57,39 @@ TEST(OutputFile, RefusesSizesBeyondThirtyTwoBits) {
   OutputFile file;
   EXPECT_FALSE(file.create(dir.file("huge"), int64_t{1} << 32));
   EXPECT_FALSE(fileExists(dir.file("huge")));
+}
+
+// The running digest of the written prefix: bytes written out of order are read back once the
+// prefix reaches them, and bytes that stop counting as written (a rewind of the table) are
+// hashed anew from what the file then holds, never from what it held before.
+TEST(PrefixDigest, HashesTheFileAsWrittenInAnyOrderAndStartsOverAfterARewind) {
+  TempDir dir;
+  const std::string first = patternBytes(300000, 1);
+  const std::string second = patternBytes(300000, 2);
+  OutputFile file;
+  ASSERT_TRUE(file.create(dir.file("p.part"), 300000));
+  SegmentTable table;
+  table.layout(300000, 3);
+  PrefixDigest digest(table, file);
+  auto write = [&](const std::string& bytes, int32_t index) {
+    Segment segment = table.at(index);
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + segment.start;
+    ASSERT_TRUE(file.write(segment.start, data, static_cast<size_t>(segment.length)));
+    table.commit(index, segment.length);
+    digest.advance(segment.start, data, static_cast<size_t>(segment.length));
+  };
+  write(first, 2);
+  write(first, 0);
+  EXPECT_FALSE(digest.finish(300000).has_value());  // segment 1 is missing
+  write(first, 1);
+  std::optional<ContentDigests> whole = digest.finish(300000);
+  ASSERT_TRUE(whole.has_value());
+  EXPECT_EQ(whole->md5, md5OfBytes(first));
+
+  write(first, 0);          // the digest runs over the whole first content again
+  table.layout(300000, 3);  // then everything counts as unwritten
+  for (int32_t index : {1, 2, 0}) write(second, index);
+  whole = digest.finish(300000);
+  ASSERT_TRUE(whole.has_value());
+  EXPECT_EQ(whole->md5, md5OfBytes(second));
 }

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -389,5 +390,101 @@ TEST(ServerFaults, LocalFileFailuresCarryTheSystemsReason) {
     EXPECT_EQ(outcome.kind, FailureKind::LocalFile);
     EXPECT_EQ(outcome.message, std::string("写入文件失败: ") + std::strerror(EFBIG));
     EXPECT_TRUE(recorder.hasLog("写入文件失败"));
+  }
+}
+
+namespace {
+
+// A file that changes while it is downloaded: version 0 until `changeAfter` body bytes of it
+// have gone out, then version 1, and (up to `lastVersion`) so on. Every answer names its
+// version's ETag and treats If-Range as nginx does (another version: the whole file, 200), and
+// every connection is cut after 64 KiB of body.
+class ChangingFile {
+ public:
+  ChangingFile(size_t changeAfter, int lastVersion)
+      : changeAfter_(changeAfter), lastVersion_(lastVersion) {}
+
+  std::string body(int version) const { return patternBytes(1 << 20, 50 + version); }
+  std::string url() const { return server_.url("/f.bin"); }
+  int connections() const { return server_.connectionCount(); }
+
+ private:
+  static std::string etagOf(int version) { return "\"v" + std::to_string(version) + "\""; }
+
+  void answer(ScriptedConnection& c) {
+    std::string request = c.readUntil("\r\n\r\n");
+    int64_t from = requestedRangeStart(request);
+    size_t ifRange = request.find("\r\nIf-Range: ");
+    std::string validator;
+    if (ifRange != std::string::npos) {
+      size_t start = ifRange + 12;
+      validator = request.substr(start, request.find("\r\n", start) - start);
+    }
+    int version;
+    {
+      std::lock_guard lock(mutex_);
+      version = version_;
+    }
+    if (from >= 0 && !validator.empty() && validator != etagOf(version)) from = -1;
+    std::string bytes = body(version);
+    size_t at = static_cast<size_t>(std::max<int64_t>(from, 0));
+    size_t sent = std::min<size_t>(bytes.size() - at, 64 * 1024);
+    std::string header = rangeAnswerHeader(std::max<int64_t>(from, 0), bytes.size());
+    header.insert(header.find("\r\n") + 2, "ETag: " + etagOf(version) + "\r\n");
+    c.send(header + bytes.substr(at, sent));
+    c.waitUntilSent();
+    {
+      std::lock_guard lock(mutex_);
+      sentOfVersion_[version] += sent;
+      if (version_ == version && version < lastVersion_ &&
+          sentOfVersion_[version] >= changeAfter_) {
+        ++version_;
+      }
+    }
+    c.close(at + sent < bytes.size());
+  }
+
+  const size_t changeAfter_;
+  const int lastVersion_;
+  std::mutex mutex_;
+  int version_ = 0;
+  std::map<int, size_t> sentOfVersion_;
+  ScriptedServer server_{[this](ScriptedConnection& c) { answer(c); }};
+};
+
+}  // namespace
+
+// A file that changes during the download while connections keep dropping: every reconnect
+// names the old version in If-Range and gets the new file whole. The task starts over once as a
+// whole with the new file; a second change ends it as an integrity failure. Either way it ends,
+// and well within a minute.
+TEST(ServerFaults, AFileThatChangesWhileConnectionsDropStartsOverOnceThenFails) {
+  for (int lastVersion : {1, 2}) {
+    SCOPED_TRACE(lastVersion == 1 ? "one change" : "two changes");
+    ChangingFile file(256 * 1024, lastVersion);
+    TempDir out;
+    TransferRecorder recorder;
+    Download download;
+    ASSERT_TRUE(download.start(recorder.param(file.url(), out.file("f"), 4), quickTuning()));
+    bool ended = download.waitUntilIdle(std::chrono::seconds(60));
+    if (!ended) download.stop();
+    ASSERT_TRUE(ended) << "still downloading after a minute";
+    int startedOver = 0;
+    for (const LogRecord& line : recorder.logs()) {
+      if (line.message.find("整个任务从头重新下载") != std::string::npos) ++startedOver;
+    }
+    EXPECT_EQ(startedOver, 1);
+    TaskOutcome outcome = download.outcome();
+    if (lastVersion == 1) {
+      EXPECT_EQ(outcome.ending, TaskEnding::Complete) << outcome.message;
+      EXPECT_TRUE(readWholeFile(out.file("f")) == file.body(1));
+    } else {
+      EXPECT_EQ(outcome.ending, TaskEnding::Failed);
+      EXPECT_EQ(outcome.kind, FailureKind::Integrity);
+      EXPECT_NE(outcome.message.find("再次改变"), std::string::npos) << outcome.message;
+      EXPECT_FALSE(fileExists(out.file("f")));
+    }
+    // Two downloads of 16 pieces each, give or take the connections that were cut off.
+    EXPECT_LT(file.connections(), 100);
   }
 }

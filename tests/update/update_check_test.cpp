@@ -239,3 +239,22 @@ TEST_F(UpdateCheck, AFinishedDownloadAsksForOneMoreCheckAndItsMismatchIsTold) {
   EXPECT_TRUE(window.enabled[control::按钮_安装三端]);
   EXPECT_EQ(window.texts[control::标签1], "发现新版");
 }
+
+// The digest a verified download computed stands for its archive while the file is the one it
+// placed; once the file changed, the check reads it.
+TEST_F(UpdateCheck, AnArchiveIsReadAgainOnlyWhenItIsNoLongerTheOneADownloadPlaced) {
+  publish(manifest(kMd5A, kMd5B, kMd5C, kMd5D));
+  std::string path = program.write("三端.zip", "server archive");
+  std::optional<FileIdentity> placed = fileIdentityAt(path);
+  ASSERT_TRUE(placed.has_value());
+  // A digest no file has: seen only when the file was not read.
+  globals->package(PackageId::Server).placed =
+      KnownDigest{*placed, {kMd5B, kEmptySha256, placed->size}};
+  checkForUpdates(*globals);
+  EXPECT_EQ(globals->package(PackageId::Server).localMd5, kMd5B);
+
+  program.write("三端.zip", "another server archive");
+  checkForUpdates(*globals);
+  EXPECT_EQ(globals->package(PackageId::Server).localMd5, md5OfBytes("another server archive"));
+  EXPECT_EQ(window.texts[control::标签1], "发现新版");
+}

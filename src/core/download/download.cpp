@@ -14,37 +14,48 @@
 
 namespace {
 
-// Where a download into `target` continues from: the control file beside its partial file,
-// when it names the same URL, is intact and its partial file has the file's full size; the
-// layer takes back its part of the state. Otherwise the task starts over (it replaces both
-// files once the server has answered) and `options.note` says why.
-void planResume(const std::string& target, const std::string& url, ProtocolLayer& layer,
-                TaskStartOptions& options) {
+// The state an earlier download of `url` into `target` left: its control file, when it names
+// the same URL and is intact and its partial file has the file's full size. Otherwise none,
+// and `note` says why when there was a control file.
+std::optional<TaskResume> readResumeState(const std::string& target, const std::string& url,
+                                          std::string& note) {
   std::string control = controlPathOf(target);
-  if (!fileExists(control)) return;
+  if (!fileExists(control)) return std::nullopt;
   std::string bytes = readWholeFile(control);
   ControlFileCheck check =
       checkControlFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), url);
   if (!check.content) {
-    options.note = formatText("%s: %s, 重新下载", control.c_str(), check.problem.c_str());
-    return;
+    note = formatText("%s: %s, 重新下载", control.c_str(), check.problem.c_str());
+    return std::nullopt;
   }
   SnapshotContent& content = *check.content;
   struct stat partial {};
   if (::lstat(partialPathOf(target).c_str(), &partial) != 0 || !S_ISREG(partial.st_mode) ||
       partial.st_size != content.totalSize) {
-    options.note = formatText("%s: 没有与控制文件相符的部分文件, 重新下载", control.c_str());
-    return;
+    note = formatText("%s: 没有与控制文件相符的部分文件, 重新下载", control.c_str());
+    return std::nullopt;
   }
-  if (!layer.restoreSnapshot(content.protocol)) {
-    options.note = formatText("%s: 控制文件的协议设置无效, 重新下载", control.c_str());
+  return TaskResume{content.totalSize, std::move(content.segments), content.capacity,
+                    std::move(content.protocol)};
+}
+
+// Where a download into `target` continues from: the earlier state, which the layer takes
+// back its part of. Otherwise the task starts over (it replaces both files once the server has
+// answered) and `options.note` says why.
+void planResume(const std::string& target, const std::string& url, ProtocolLayer& layer,
+                TaskStartOptions& options) {
+  std::optional<TaskResume> earlier = readResumeState(target, url, options.note);
+  if (!earlier) return;
+  if (!layer.restoreSnapshot(earlier->protocol)) {
+    options.note =
+        formatText("%s: 控制文件的协议设置无效, 重新下载", controlPathOf(target).c_str());
     return;
   }
   int64_t done = 0;
-  for (const Segment& segment : content.segments) done += segment.done;
+  for (const Segment& segment : earlier->segments) done += segment.done;
   options.note = formatText("从控制文件续传: 已有 %lld / %lld 字节", static_cast<long long>(done),
-                            static_cast<long long>(content.totalSize));
-  options.resume = TaskResume{content.totalSize, std::move(content.segments), content.capacity};
+                            static_cast<long long>(earlier->totalSize));
+  options.resume = std::move(earlier);
 }
 
 }  // namespace
@@ -77,6 +88,10 @@ bool Download::start(const TaskParam& param, const EngineTuning& tuning) {
   if (!target.empty() && target.back() != '/' && target.size() < kLocalPathLimit) {
     planResume(target, identity, *layer, options);
   }
+  // A folder's file is named by the server's answer; the engine asks then (NameKnown).
+  options.lateResume = [identity](const std::string& named, std::string& note) {
+    return readResumeState(named, identity, note);
+  };
   // Held across the start: a task that ends at once waits in taskReleased until it is stored.
   TransferTask* task =
       startTransferTask(param, *url, std::move(layer), tuning, this, std::move(options));
@@ -150,7 +165,8 @@ TaskOutcome Download::outcome() {
 
 void Download::stop() {
   std::lock_guard lock(mutex_);
-  if (task_ == nullptr || task_->running.load() == 0 || task_->stopping.load() != 0) return;
+  // (A task that winds down to start over is still stopped: only a stop already made is not.)
+  if (task_ == nullptr || task_->running.load() == 0 || task_->stopRequested()) return;
   TransferTask* task = task_;
   task_ = nullptr;
   stopTransferTask(*task);

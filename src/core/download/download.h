@@ -45,12 +45,15 @@ class Download : private TaskOwner {
 
   // Starts a transfer. Its bytes go to PATH.part beside the local path PATH, its state to
   // PATH.part.state (at least once a second while data flows, and when it stops); PATH.part
-  // is renamed to PATH once complete. When PATH.part.state names the same URL and is intact,
-  // the transfer continues from it, fetching only the missing ranges; otherwise an earlier
-  // partial file is replaced. False when a task is still attached (also a stopped one that has not
-  // been released yet), the URL's scheme is unknown, the URL names no path, the local path
-  // has kLocalPathLimit bytes or more, or the task cannot be started; no callback follows a
-  // false. The second form gives the task shorter engine timings (tests).
+  // is renamed to PATH once complete (with param.expected, only when the bytes give it). When
+  // PATH.part.state names the same URL and is intact, the transfer continues from it, fetching
+  // only the missing ranges; otherwise an earlier partial file is replaced. A PATH ending in
+  // "/" gets its name from the server's answer; the status callback then decides
+  // (TaskStatus::NameKnown) whether a partial file of that name is continued the same way. False
+  // when a task is still attached (also a stopped one that has not been released yet), the URL's
+  // scheme is unknown, the URL names no path, the local path has kLocalPathLimit bytes or more, or
+  // the task cannot be started; no callback follows a false. The second form gives the task shorter
+  // engine timings (tests).
   bool start(const TaskParam& param);
   bool start(const TaskParam& param, const EngineTuning& tuning);
   // Bytes received since the previous call; 0 when idle.

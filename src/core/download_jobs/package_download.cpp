@@ -43,14 +43,17 @@ void endDownloadJob(Globals& g) {
 }
 
 // Window thread: the end of the transfer, whatever its outcome. The update check that
-// follows hashes the archive on its own thread and then tells what the download left.
-void finishDownload(Globals& g, std::string failureText) {
+// follows hashes the archives on its own thread (not the one just placed: its digest was
+// computed while it was written) and then tells what the download left.
+void finishDownload(Globals& g, std::string failureText, std::optional<KnownDigest> placed) {
   // The controller releases the task right after its final event; wait for that so a new
   // download can start as soon as this returns.
   g.downloadObject->waitUntilIdle(std::chrono::seconds(5));
   joinDownloadStarter(g);
-  if (g.downloadingPackage)
+  if (g.downloadingPackage) {
     g.finishedDownload = FinishedDownload{*g.downloadingPackage, failureText};
+    if (placed) g.package(*g.downloadingPackage).placed = std::move(placed);
+  }
   endDownloadJob(g);
   startUpdateCheck(g, true);
   resetProgressDisplay(g);
@@ -80,6 +83,10 @@ std::string failureText(const PackageInfo& package, const TaskOutcome& outcome) 
   if (outcome.ending == TaskEnding::Complete) return std::string();
   std::string text = std::string(package.name);
   if (outcome.ending == TaskEnding::Stopped) return text + "下载已停止";
+  // Every byte arrived, but not the archive the manifest vouches for: it was discarded.
+  if (!outcome.mismatches.empty()) {
+    return std::string(package.archive) + " " + outcome.mismatches.front().what + "与远程配置不符";
+  }
   switch (outcome.kind) {
     case FailureKind::ServerReply:
       text += "下载失败: 服务器拒绝";
@@ -121,8 +128,14 @@ int32_t onTaskEvent(Globals& g, const PackageInfo& package, TaskStatus code) {
     DownloadProgress progress = g.downloadObject->progress();
     window->postToWindowThread([&g, progress] { showProgress(g, progress); });
   } else if (code == TaskStatus::TaskEnded) {
-    std::string text = failureText(package, g.downloadObject->outcome());
-    window->postToWindowThread([&g, text] { finishDownload(g, text); });
+    TaskOutcome outcome = g.downloadObject->outcome();
+    std::string text = failureText(package, outcome);
+    std::optional<KnownDigest> placed;
+    if (outcome.ending == TaskEnding::Complete && outcome.placedFile && outcome.digests) {
+      const ContentDigests& digests = *outcome.digests;
+      placed = KnownDigest{*outcome.placedFile, {digests.md5, digests.sha256, digests.size}};
+    }
+    window->postToWindowThread([&g, text, placed] { finishDownload(g, text, placed); });
   }
   return 0;
 }
@@ -137,6 +150,10 @@ TaskParam& fillTaskParams(Globals& g, const PackageInfo& package) {
   p.url = g.downloadUrl;
   p.connectTimeout = p.sendTimeout = p.receiveTimeout = g.downloadTimeoutMs;
   p.speedLimit = 0;
+  // The archive replaces the old one only when it is the one the manifest vouches for.
+  const PackageEntry& entry = g.package(package.id).manifest;
+  p.expected = ExpectedContent{entry.md5, std::nullopt, entry.size};
+  if (!entry.sha256.empty()) p.expected.sha256 = entry.sha256;
   p.statusCallback = [&g, &package](TaskStatus code, Worker*, int32_t, int32_t, TransferTask*) {
     return onTaskEvent(g, package, code);
   };

@@ -9,6 +9,10 @@
 // engine's controller thread, which posts their effect to the window thread in order; the
 // same-name question (code 18) is answered 2 (replace the old archive once the new one is
 // complete) at once on the worker thread.
+//
+// The archive replaces the old one only when its MD5 equals the manifest's: the engine hashes
+// the bytes while they are written and checks them before the rename. Bytes that do not match
+// are discarded, the old archive stays, and the status line says "ARCHIVE MD5与远程配置不符".
 #include <cstdint>
 
 #include "shell/packages.h"

@@ -64,6 +64,13 @@ void FtpLayer::saveSnapshot(ProtocolSnapshot& out) const {
   out.integers[4] = static_cast<int32_t>(fileSize_.load(std::memory_order_acquire));
 }
 
+bool FtpLayer::describesSameFile(const ProtocolSnapshot& earlier) const {
+  std::lock_guard lock(mutex_);
+  return restartSupported_.load(std::memory_order_acquire) &&
+         settings_.transferType == kFtpTypeBinary && earlier.texts[2] == settings_.path &&
+         earlier.integers[1] == kFtpTypeBinary;
+}
+
 bool FtpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
   const auto& texts = in.texts;
   const auto& numbers = in.integers;

@@ -35,6 +35,9 @@ class FtpLayer final : public ProtocolLayer {
   // one it was created with.
   void saveSnapshot(ProtocolSnapshot& out) const override;
   bool restoreSnapshot(const ProtocolSnapshot& in) override;
+  // The same path, a binary transfer and a server that restarts at an offset: only the size
+  // (compared by the engine) tells a change.
+  bool describesSameFile(const ProtocolSnapshot& earlier) const override;
 
   FtpSettings settings() const;
   std::string serverAddress() const;

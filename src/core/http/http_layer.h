@@ -20,7 +20,10 @@ std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlPa
 // with the header are in body. kOpenPermanent / kOpenTransient otherwise (logged).
 int32_t httpOpenFirst(Worker& worker, BodyBuffer& body);
 // A segment connection to the stored server address, asking for the bytes from the
-// worker's position on. Only a 206 that starts there is accepted.
+// worker's position on (If-Range with the file's validator when it has one). Only a 206 that
+// starts there is accepted; an answer that shows the server's file changed (a 200 to If-Range,
+// another validator) starts the whole task over once (serverFileChanged), the second one ends
+// it as an integrity failure.
 int32_t httpOpenSegment(Worker& worker, BodyBuffer& body);
 
 // The parsed response of a worker's latest connection.
@@ -46,6 +49,10 @@ class HttpLayer final : public ProtocolLayer {
   // the server's file no longer matches them.
   void saveSnapshot(ProtocolSnapshot& out) const override;
   bool restoreSnapshot(const ProtocolSnapshot& in) override;
+  // The same scheme and the same validators (both absent counts as the same: the size alone
+  // then tells, as curl and wget resume).
+  bool describesSameFile(const ProtocolSnapshot& earlier) const override;
+  bool detectsChange() const override;
 
   HttpSettings settings() const;
   // Records where the first connection went (address and port reused by segments).

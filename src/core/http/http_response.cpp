@@ -82,6 +82,11 @@ HttpResponseInfo parseHttpResponse(std::string_view header) {
   HttpResponseInfo info;
   info.statusCode = statusCodeAt9(header);
   int32_t code = info.statusCode;
+  if (code == 416) {
+    // "bytes */TOTAL": the size of the file the range did not fit.
+    info.contentRange = headerValue(header, "Content-Range");
+    return info;
+  }
   if (code != 200 && code != 206 && !isRedirectStatus(code)) return info;
   if (code == 206) {
     info.contentRange = headerValue(header, "Content-Range");
@@ -141,4 +146,14 @@ std::optional<ContentRange> parseContentRange(std::string_view value) {
   std::optional<int64_t> total = last ? number('\0') : std::nullopt;
   if (!total || !value.empty() || *last < *first || *last >= *total) return std::nullopt;
   return ContentRange{*first, *last, *total};
+}
+
+std::optional<int64_t> unsatisfiedRangeTotal(std::string_view value) {
+  value = trimmedBlanks(value);
+  if (value.size() < 5 || !equalNoCase(value.substr(0, 5), "bytes")) return std::nullopt;
+  value = trimmedBlanks(value.substr(5));
+  if (value.empty() || value.front() != '*') return std::nullopt;
+  value = trimmedBlanks(value.substr(1));
+  if (value.empty() || value.front() != '/') return std::nullopt;
+  return parseDecimal(trimmedBlanks(value.substr(1)));
 }

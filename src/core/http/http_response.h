@@ -35,9 +35,9 @@ std::optional<HeaderSpan> findHeaderBlock(std::string_view received);
 
 // Field names are matched in any letter case and must begin a line; a value is the text after
 // the colon up to the first CR or LF (paired or bare), without the blanks around it. Only
-// codes 200, 206 and the redirects carry more than the status code; 206 never carries a
-// content length. A length that is not a decimal number, is negative or does not fit 63 bits
-// reads as -1.
+// codes 200, 206 and the redirects carry more than the status code (416 its Content-Range
+// only); 206 never carries a content length. A length that is not a decimal number, is
+// negative or does not fit 63 bits reads as -1.
 HttpResponseInfo parseHttpResponse(std::string_view header);
 // The codes whose Location is followed: 301, 302, 303 (asks for a GET, which every request of
 // ours is), 307 and 308.
@@ -52,6 +52,8 @@ struct ContentRange {
   int64_t total = 0;
 };
 std::optional<ContentRange> parseContentRange(std::string_view value);
+// The total of a 416 answer's Content-Range, "bytes */TOTAL"; nothing for any other form.
+std::optional<int64_t> unsatisfiedRangeTotal(std::string_view value);
 
 // The file name named by a Content-Disposition value: the quoted text after "filename=",
 // else the rest of the value without one trailing CR or LF; only the part after the last

@@ -23,6 +23,8 @@
 #include <thread>
 
 #include "download/download.h"
+#include "platform/file_identity.h"
+#include "platform/md5.h"
 #include "shell/packages.h"
 #include "transfer/task_outcome.h"
 #include "transfer/task_param.h"
@@ -52,12 +54,20 @@ struct CheckFailure {
   std::string reason;                    // the system's words (libcurl's text, "HTTP 404", ...)
 };
 
+// A digest computed while a file was written, valid while the file keeps its identity: the
+// check after a download need not read the archive again.
+struct KnownDigest {
+  FileIdentity identity;
+  FileDigests digests;
+};
+
 // What the program knows of one package: the manifest's entry and the local archive's digest.
 struct PackageState {
   PackageEntry manifest;
   std::string localMd5;
   std::string localSha256;  // of the same archive, hashed in the same pass
   int64_t localSize = 0;    // 0 when missing
+  std::optional<KnownDigest> placed;  // of the archive the last verified download placed
 };
 
 struct Globals {

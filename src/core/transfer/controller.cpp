@@ -51,11 +51,13 @@ void Controller::run() {
         deliver(event);
         break;
       case kEventNoWorkerLeft:
-        if (noWorkerLeft()) {
-          drainAfterShutdown();
-          return;
+        if (!noWorkerLeft()) break;
+        if (restartDue(task_)) {
+          restartTask(task_);
+          break;
         }
-        break;
+        drainAfterShutdown();
+        return;
       default:
         break;
     }
@@ -63,7 +65,7 @@ void Controller::run() {
 }
 
 void Controller::startWorker() {
-  if (task_.stopping.load() != 0) return;
+  if (task_.stopping.load() != 0 || task_.windingDown.load()) return;
   bool first;
   int32_t active;
   {

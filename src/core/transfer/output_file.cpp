@@ -114,6 +114,30 @@ bool OutputFile::write(int64_t position, const uint8_t* data, size_t length, int
   return true;
 }
 
+bool OutputFile::read(int64_t position, uint8_t* data, size_t length, int* error) const {
+  std::shared_lock lock(mutex_);
+  if (!open_) return failWith(error, EBADF);
+  if (position < 0 || position > size_ || static_cast<int64_t>(length) > size_ - position) {
+    return failWith(error, EINVAL);
+  }
+  while (length > 0) {
+    ssize_t got = ::pread(fd_.get(), data, length, position);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return failWith(error, errno);
+    if (got == 0) return failWith(error, EIO);  // shorter than it was made: cut by someone
+    data += got;
+    length -= static_cast<size_t>(got);
+    position += got;
+  }
+  return true;
+}
+
+std::optional<FileIdentity> OutputFile::identity() const {
+  std::shared_lock lock(mutex_);
+  if (!open_) return std::nullopt;
+  return fileIdentityOf(fd_.get());
+}
+
 void OutputFile::close() {
   std::lock_guard lock(mutex_);
   fd_.reset();

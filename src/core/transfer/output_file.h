@@ -21,10 +21,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 
 #include "platform/file_claim.h"
+#include "platform/file_identity.h"
 #include "platform/unique_fd.h"
 
 // The partial file of a target: its path with ".part" appended.
@@ -61,6 +63,11 @@ class OutputFile {
   // Stores `length` bytes at `position`; false when the file is closed, the range falls
   // outside the file or the write fails, with the reason in `error` (when given).
   bool write(int64_t position, const uint8_t* data, size_t length, int* error = nullptr);
+  // Reads `length` bytes at `position` back (bytes written before); false when the file is
+  // closed, the range falls outside it or the read fails, with the reason in `error`.
+  bool read(int64_t position, uint8_t* data, size_t length, int* error = nullptr) const;
+  // The identity of the open file (platform/file_identity.h); none when it is closed.
+  std::optional<FileIdentity> identity() const;
   // Closes the file and lets go of its claim; later writes are refused.
   void close();
   // Closes the file as if it had never been opened (the task starts over with a new one).

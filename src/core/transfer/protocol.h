@@ -86,6 +86,16 @@ class ProtocolLayer {
     (void)in;
     return false;
   }
+  // After openFirst: whether the file the server just described is the one an earlier task
+  // saved `earlier` for (same version, where the server names one), so that its partial file
+  // may be continued. The engine has compared the sizes already.
+  virtual bool describesSameFile(const ProtocolSnapshot& earlier) const {
+    (void)earlier;
+    return false;
+  }
+  // Whether a change of the server's file between two requests would be noticed (the server
+  // names its file's version: ETag, Last-Modified). False when only the size could tell.
+  virtual bool detectsChange() const { return false; }
 };
 
 using ProtocolFactory = std::unique_ptr<ProtocolLayer> (*)(const TaskParam& param,

@@ -31,6 +31,7 @@ void SegmentTable::layout(int64_t total, int32_t count) {
   capacity_ = roundUpToTen(count);
   streamOwner_ = nullptr;
   single_ = false;
+  ++rewinds_;
 }
 
 bool SegmentTable::take(int32_t index, Worker* owner) {
@@ -134,6 +135,7 @@ void SegmentTable::leaveStream(Worker* owner) {
 }
 
 void SegmentTable::dropAllBut(size_t kept) {
+  ++rewinds_;
   for (size_t i = 0; i < entries_.size(); ++i) {
     if (i == kept) continue;
     entries_[i].length = 0;
@@ -167,7 +169,7 @@ SegmentTable::Fallback SegmentTable::fallBackToOne(int32_t callerIndex, int64_t 
   segment.length = total;
   segment.done = 0;
   segment.split = false;
-  dropAllBut(caller);
+  dropAllBut(caller);  // counts the rewind of the caller's segment too
   return Fallback::Restart;
 }
 
@@ -280,4 +282,22 @@ void SegmentTable::restore(std::vector<Segment> entries, int32_t capacity) {
   std::lock_guard lock(mutex_);
   entries_ = std::move(entries);
   capacity_ = std::max(capacity, roundUpToTen(static_cast<int32_t>(entries_.size())));
+  ++rewinds_;
+}
+
+int64_t SegmentTable::writtenPrefix(uint64_t& rewinds) const {
+  std::lock_guard lock(mutex_);
+  rewinds = rewinds_;
+  int64_t reached = 0;
+  // Few segments: look again after every step rather than sort.
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (const Segment& segment : entries_) {
+      if (segment.start <= reached && segment.position() > reached) {
+        reached = segment.position();
+        moved = true;
+      }
+    }
+  }
+  return reached;
 }

@@ -99,6 +99,11 @@ class SegmentTable {
   int64_t sumDone() const;
   int32_t unfinishedCount() const;
   bool allFinished() const;  // false for an empty table
+  // The end of the bytes written without a gap from byte 0 (the segments' done bytes), and in
+  // `rewinds` a count that grows whenever written bytes stop counting as written (a new layout
+  // or restore, a fall-back to one connection): bytes read before such a change may be
+  // written again with other content.
+  int64_t writtenPrefix(uint64_t& rewinds) const;
 
   // Restores entries read from a snapshot (none busy, no owner).
   void restore(std::vector<Segment> entries, int32_t capacity);
@@ -117,4 +122,5 @@ class SegmentTable {
   int32_t capacity_ = 0;
   Worker* streamOwner_ = nullptr;
   bool single_ = false;
+  uint64_t rewinds_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "transfer/expected_content.h"
 #include "transfer/task_status.h"
 
 class Worker;
@@ -51,4 +52,6 @@ struct TaskParam {
   std::optional<std::string> proxy;    // host or host:port; absent or empty = direct
   std::optional<std::string> referer;  // absent = derived from the URL
   bool verifyTls = true;  // https: check the server's certificate and name (false: --insecure)
+  // What the bytes must be before they replace the file at localPath (none: no check).
+  ExpectedContent expected;
 };

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "transfer/protocol.h"
 #include "transfer/segment_table.h"
 
 struct TransferTask;
@@ -24,11 +25,19 @@ struct TaskResume {
   int64_t totalSize = 0;
   std::vector<Segment> segments;
   int32_t capacity = 0;
+  ProtocolSnapshot protocol;  // the layer's values the earlier task saved
 };
+
+// For a local path ending in "/": the state an earlier task left beside the partial file of
+// `target` (the path once its name is known), when it is intact and names the same URL; else
+// none, with `note` saying why when there was a control file.
+using LateResumePlanner =
+    std::function<std::optional<TaskResume>(const std::string& target, std::string& note)>;
 
 struct TaskStartOptions {
   StateSaver saveState;
   std::optional<TaskResume> resume;
+  LateResumePlanner lateResume;
   std::string note;  // logged when the task starts: why it resumes or starts over
 };
 

@@ -19,6 +19,15 @@
 //                  b = total; answer 0 rename automatically, 1 give up, 2 the callback renamed
 //                  the target itself with setLocalPath (or accepts replacing the file),
 //                  anything else give up silently.
+//   NameKnown      a local path ending in "/" has got its file name (from the server's answer
+//                  or the URL), before the name-clash question and before the partial file is
+//                  made; asked on the worker thread; a = total size. Answer 0 go on (a partial
+//                  file of that name is replaced), 1 give up, 2 continue the partial file when
+//                  its control file describes this download (else go on as 0).
+//   Resumed        the first answer confirmed that the partial file holds the server's file:
+//                  the task continues it; a = bytes already there, b = 1 when a change of the
+//                  server's file would be noticed (the server names its file's version), 0
+//                  when it could not be.
 enum class TaskStatus : int32_t {
   SizeKnown = 3,
   TaskEnded = 4,
@@ -29,4 +38,6 @@ enum class TaskStatus : int32_t {
   WorkerFailed = 9,
   Data = 16,
   NameClash = 18,
+  NameKnown = 19,
+  Resumed = 20,
 };

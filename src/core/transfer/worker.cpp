@@ -73,7 +73,8 @@ void Worker::requestStop() {
 }
 
 bool Worker::stopRequested() const {
-  return runFlag_.load(std::memory_order_acquire) == 0 || task.stopRequested();
+  return runFlag_.load(std::memory_order_acquire) == 0 || task.stopRequested() ||
+         task.windingDown.load(std::memory_order_acquire);
 }
 
 void Worker::countReceived(size_t bytes) {
@@ -112,18 +113,53 @@ Worker::End Worker::work() {
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
   if (leads_ && task.resuming) {
     // The server's file is the one the partial file holds: go on where it stopped.
+    announceResume();
     announceFirstSegment();
   } else if (leads_) {
     // A fresh task, or a resumed one whose server file differed (the layer started over).
     if (!task.segments.take(0, this)) return End::Error;
     assignSegment(0);
     task.segments.setStreamOwner(this);
-    if (!prepareOutputFile()) return stopRequested() ? End::Normal : End::Error;
+    Prepared prepared = prepareOutputFile();
+    if (prepared == Prepared::Failed) return stopRequested() ? End::Normal : End::Error;
+    if (prepared == Prepared::Continued) return continueEarlierFile(body);
     announceFirstSegment();
   } else {
     task.postStatus(TaskStatus::FirstRange, this, position(), segmentEnd());
   }
   return receiveSegments(body.length);
+}
+
+// The partial file of an earlier download of the same file is there, its name learned only
+// now: the answer from byte 0 is dropped, and the task continues as a resumed one.
+Worker::End Worker::continueEarlierFile(BodyBuffer& body) {
+  closeConnections();
+  assignSegment(-1);
+  int32_t index = task.segments.takeOrSplit(this);
+  announceResume();
+  if (index < 0) {
+    // Every byte was there already.
+    if (!task.sizeReported.exchange(true)) {
+      task.postStatus(TaskStatus::SizeKnown, this, task.totalSize.load(), 0);
+    }
+    return End::Normal;
+  }
+  assignSegment(index);
+  Step opened = open(false, body);
+  if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
+  announceFirstSegment();
+  return receiveSegments(body.length);
+}
+
+void Worker::announceResume() {
+  task.postStatus(TaskStatus::Resumed, this, task.segments.sumDone(),
+                  task.protocol->detectsChange() ? 1 : 0);
+  if (task.protocol->detectsChange()) return;
+  engineLog(
+      task, this, kLogError,
+      task.expected.empty()
+          ? "服务器没有给出文件的版本 (ETag, Last-Modified): 续传前后服务器上文件的改变无法发现"
+          : "服务器没有给出文件的版本 (ETag, Last-Modified): 续传的文件由预期的摘要校验");
 }
 
 Worker::Step Worker::open(bool first, BodyBuffer& body) {
@@ -158,7 +194,12 @@ Worker::Step Worker::retryAfterFailure() {
   int32_t index = segmentIndex();
   task.segments.setOwnerLink(index, OwnerLink::Reconnecting);
   task.wakeSleepers();  // workers standing by may share this segment now
-  bool progressed = position() > attemptPosition_;
+  // The same request failing the same way again never counts as progress, whatever the
+  // position did meanwhile (a segment that went back to byte 0 and was cut again).
+  bool repeated = attemptPosition_ == lastFailedPosition_ && failure_ == lastFailure_;
+  lastFailedPosition_ = attemptPosition_;
+  lastFailure_ = failure_;
+  bool progressed = !repeated && position() > attemptPosition_;
   if (progressed) {
     retriesUsed_ = 0;
   } else if (retriesUsed_ >= task.tuning.retryLimit) {
@@ -191,7 +232,7 @@ bool Worker::segmentTakenOver() const {
   return index >= 0 && task.segments.at(index).finished();
 }
 
-bool Worker::prepareOutputFile() {
+Worker::Prepared Worker::prepareOutputFile() {
   std::string path = task.localPath();
   if (!path.empty() && path.back() == '/' && !task.nameFromServer()) {
     std::string name = fileNameFromUrlPath(task.protocol->pathForFileName());
@@ -199,11 +240,15 @@ bool Worker::prepareOutputFile() {
       engineFailure(
           *this, FailureKind::LocalFile,
           formatText("%s: 无法从地址得到可用的文件名 [%s]", kCreateFileFailed, name.c_str()));
-      return false;
+      return Prepared::Failed;
     }
   }
-  if (!settleNameClash(*this)) return false;
-  if (stopRequested()) return false;  // stopped while the name clash was asked: no file
+  if (task.folderTarget) {
+    Prepared named = settleNamedTarget();
+    if (named != Prepared::Created) return named;
+  }
+  if (!settleNameClash(*this)) return Prepared::Failed;
+  if (stopRequested()) return Prepared::Failed;  // stopped while the name clash was asked
   // A partial file left by an earlier attempt holds nothing this task can use; it is replaced,
   // its control file removed first (create does both while it holds the partial file).
   std::string target = task.localPath();
@@ -212,9 +257,56 @@ bool Worker::prepareOutputFile() {
   if (!task.output.create(partial, task.totalSize.load(), controlPathOf(target), &why)) {
     engineFailure(*this, FailureKind::LocalFile,
                   formatText("%s: %s", kCreateFileFailed, outputErrorText(partial, why).c_str()));
-    return false;
+    return Prepared::Failed;
   }
-  return true;
+  return Prepared::Created;
+}
+
+// A folder target has its name: the caller decides what becomes of a partial file of that
+// name (NameKnown). Created means: go on and make the partial file.
+Worker::Prepared Worker::settleNamedTarget() {
+  int32_t answer = 0;
+  if (task.statusCallback) {
+    answer = task.statusCallback(TaskStatus::NameKnown, this,
+                                 static_cast<int32_t>(task.totalSize.load()), 0, &task);
+  }
+  std::string target = task.localPath();
+  if (answer != 0 && answer != 2) {
+    engineFailure(*this, FailureKind::LocalFile,
+                  formatText("%s: 用户选择放弃下载", target.c_str()));
+    return Prepared::Failed;
+  }
+  if (answer == 0 || !task.lateResume || stopRequested()) return Prepared::Created;
+  std::string note;
+  std::optional<TaskResume> earlier = task.lateResume(target, note);
+  if (!earlier) {
+    if (!note.empty()) engineLog(task, this, kLogProgress, note);
+    return Prepared::Created;
+  }
+  if (earlier->totalSize != task.totalSize.load() ||
+      !task.protocol->describesSameFile(earlier->protocol)) {
+    engineLog(task, this, kLogError,
+              formatText("%s: 服务器上的文件已改变, 重新下载", partialPathOf(target).c_str()));
+    return Prepared::Created;
+  }
+  // The table first: once the file is open, the controller may save the table's state.
+  task.segments.restore(std::move(earlier->segments), earlier->capacity);
+  std::string partial = partialPathOf(target);
+  OutputFileError why;
+  if (!task.output.openExisting(partial, earlier->totalSize, &why)) {
+    engineFailure(*this, FailureKind::LocalFile,
+                  formatText("打开文件失败，请检查磁盘是否存在 %s 这个文件: %s", target.c_str(),
+                             outputErrorText(partial, why).c_str()));
+    return Prepared::Failed;
+  }
+  int64_t done = task.segments.sumDone();
+  task.bytesReceived = done;
+  task.resuming = true;
+  task.resumedBytes = true;
+  engineLog(task, this, kLogProgress,
+            formatText("从控制文件续传: 已有 %lld / %lld 字节", static_cast<long long>(done),
+                       static_cast<long long>(earlier->totalSize)));
+  return Prepared::Continued;
 }
 
 bool Worker::reopenOutputFile() {
@@ -364,7 +456,10 @@ bool Worker::flush(size_t& buffered) {
                   formatText("写入文件失败: %s", systemErrorText(error).c_str()));
     return false;
   }
-  task.segments.commit(index, static_cast<int64_t>(count));
+  int64_t committed = task.segments.commit(index, static_cast<int64_t>(count));
+  if (task.digest && committed > 0) {
+    task.digest->advance(segment.position(), buffer_.get(), static_cast<size_t>(committed));
+  }
   return true;
 }
 

@@ -77,14 +77,18 @@ class Worker final : public StopCondition, public ReceiveCounter {
  private:
   enum class End { Normal, Error };
   enum class Step { Go, Stopped, Failed };
+  enum class Prepared { Created, Continued, Failed };
   void run();
   End work();
   Step open(bool first, BodyBuffer& body);
   Step retryAfterFailure();
   // True when a free worker took over the rest of this worker's segment while it waited.
   bool segmentTakenOver() const;
-  bool prepareOutputFile();
+  Prepared prepareOutputFile();
+  Prepared settleNamedTarget();
+  End continueEarlierFile(BodyBuffer& body);
   bool reopenOutputFile();
+  void announceResume();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);
   int32_t nextSegment();
@@ -100,9 +104,11 @@ class Worker final : public StopCondition, public ReceiveCounter {
   std::atomic<int32_t> segmentIndex_{-1};
   std::atomic<int64_t> received_{0};
   const bool leads_;
-  int32_t retriesUsed_ = 0;      // failures in a row whose attempts did not move the position
-  int64_t attemptPosition_ = 0;  // the file position when the current attempt began
-  bool lostSegment_ = false;     // its segment was taken over while it waited to retry
+  int32_t retriesUsed_ = 0;          // failures in a row whose attempts did not move the position
+  int64_t attemptPosition_ = 0;      // the file position when the current attempt began
+  int64_t lastFailedPosition_ = -1;  // where the last failed attempt began, and why it failed
+  std::string lastFailure_;
+  bool lostSegment_ = false;  // its segment was taken over while it waited to retry
   FailureKind failureKind_ = FailureKind::None;
   std::string failure_;
   // Rate pacing: bytes received since paceStartMs_ under the limit pacedLimit_.

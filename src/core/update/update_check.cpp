@@ -130,16 +130,29 @@ ArchiveMatch archiveMatch(const PackageState& state) {
 }
 
 CheckRequest checkRequestFor(const Globals& g) {
-  return {g.programDir, g.manifestUrl,
-          HttpTextTimeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs,
-                           g.manifestTotalTimeoutMs},
-          g.vendorPublicKey, g.acceptedSerial};
+  CheckRequest request{g.programDir,
+                       g.manifestUrl,
+                       HttpTextTimeouts{g.manifestConnectTimeoutMs, g.manifestIdleTimeoutMs,
+                                        g.manifestTotalTimeoutMs},
+                       g.vendorPublicKey,
+                       g.acceptedSerial,
+                       {}};
+  for (const PackageInfo& row : packageTable()) {
+    request.known[indexOf(row.id)] = g.package(row.id).placed;
+  }
+  return request;
 }
 
 CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* cancel) {
   CheckFindings findings;
   for (const PackageInfo& row : packageTable()) {
-    findings.local[indexOf(row.id)] = digestsOfFile(request.programDir + row.archive);
+    std::string path = request.programDir + row.archive;
+    const std::optional<KnownDigest>& known = request.known[indexOf(row.id)];
+    if (known && fileIdentityAt(path) == known->identity) {
+      findings.local[indexOf(row.id)] = known->digests;
+    } else {
+      findings.local[indexOf(row.id)] = digestsOfFile(path);
+    }
   }
   findings.fetch = fetchHttpText(request.manifestUrl, request.timeouts, cancel);
   findings.manifest = manifestText(findings.fetch.body);

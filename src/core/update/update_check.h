@@ -32,6 +32,9 @@ struct CheckRequest {
   HttpTextTimeouts timeouts;
   std::string publicKey;       // empty: the manifest is not verified
   int64_t acceptedSerial = 0;  // the highest Serial accepted before
+  // Digests already known (by PackageId): an archive that still has the identity it had then
+  // is not read again.
+  std::array<std::optional<KnownDigest>, kPackageCount> known;
 };
 
 // What the slow half found.
