@@ -207,3 +207,56 @@ TEST_F(SignedSite, RefusedManifestsAreToldWithExitSevenAndChangeNothing) {
   EXPECT_EQ(run("download 反挂").status, 0);
   EXPECT_EQ(md5OfFile(program.file("反挂.zip")), md5OfFile(site.archive("anticheat.zip")));
 }
+
+// The manifest vouches for more than an MD5: an archive whose SHA-256 or size is not the
+// signed one never takes the archive's name, and a server announcing more bytes than the
+// signed Size is not read.
+TEST_F(SignedSite, OnlyTheArchiveWhoseEveryDigestAndSizeMatchIsKept) {
+  ASSERT_EQ(publish().status, 0);
+  ASSERT_EQ(run("download 反挂").status, 0);
+  const std::string kept = md5OfFile(program.file("反挂.zip"));
+  pythonZip(site.archive("anticheat.zip"), "z.writestr('反挂/v2.txt', 'second release')");
+  ASSERT_EQ(publish().status, 0);
+  const std::string published = readWholeFile(manifestPath());
+  const FileDigests release = digestsOfFile(site.archive("anticheat.zip"));
+  auto signWith = [&](const std::string& from, const std::string& to) {
+    std::string text = published;
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+    writeWholeFile(manifestPath(), text);
+    CliRun signedAgain = cli("sign " + shellQuote(manifestPath()) + " --secret-key " +
+                                 shellQuote(keys.file("vendor.key")),
+                             scratch);
+    ASSERT_EQ(signedAgain.status, 0) << signedAgain.err;
+  };
+  struct Case {
+    const char* what;
+    std::string from, to, told;
+  };
+  std::string otherSha = release.sha256;
+  otherSha[0] = otherSha[0] == '0' ? '1' : '0';
+  const std::string size = "Size=" + std::to_string(release.size) + "\r\n";
+  const Case cases[] = {
+      {"SHA-256 differs, MD5 matches", release.sha256, otherSha, "反挂.zip SHA256与远程配置不符"},
+      {"the server sends more than Size", size,
+       "Size=" + std::to_string(release.size - 100) + "\r\n", "文件大小与预期不符"},
+  };
+  for (const Case& c : cases) {
+    signWith(c.from, c.to);
+    CliRun refused = run("download 反挂");
+    EXPECT_EQ(refused.status, 6) << c.what << ": " << refused.err;
+    EXPECT_TRUE(has(refused.err, c.told)) << c.what << ": " << refused.err;
+    EXPECT_EQ(md5OfFile(program.file("反挂.zip")), kept) << c.what;
+    EXPECT_FALSE(fileExists(program.file("反挂.zip.part"))) << c.what;
+    EXPECT_FALSE(fileExists(program.file("反挂.zip.part.state"))) << c.what;
+  }
+  writeWholeFile(manifestPath(), published);
+  ASSERT_EQ(cli("sign " + shellQuote(manifestPath()) + " --secret-key " +
+                    shellQuote(keys.file("vendor.key")),
+                scratch)
+                .status,
+            0);
+  EXPECT_EQ(run("download 反挂").status, 0);
+  EXPECT_EQ(md5OfFile(program.file("反挂.zip")), release.md5);
+}

@@ -113,6 +113,10 @@ int32_t FtpLayer::ftpOpenFirst(Worker& worker) {
   int64_t size = 0;
   if ((result = querySize(control, settings, size)) != kOpenReady) return result;
   fileSize_.store(size, std::memory_order_release);
+  if (auto refusal = task.sizeRefusal(size)) {
+    engineFailure(worker, FailureKind::Integrity, *refusal);
+    return kOpenPermanent;
+  }
   if (task.resuming.load()) {
     if (size == task.totalSize.load() && supported && settings.transferType == kFtpTypeBinary) {
       return resumeAt(control, settings, worker.position());

@@ -292,6 +292,50 @@ bool sameValidators(const HttpSettings& settings, const HttpResponseInfo& respon
            *settings.lastModified != *response.lastModified);
 }
 
+// True when the answer carries every validator the download knows, each unchanged: only then
+// does it provably describe the same file.
+bool carriesSameValidators(const HttpSettings& settings, const HttpResponseInfo& response) {
+  return (!settings.etag || response.etag == settings.etag) &&
+         (!settings.lastModified || response.lastModified == settings.lastModified);
+}
+
+bool knowsValidator(const HttpSettings& settings) {
+  return settings.etag || settings.lastModified;
+}
+
+// Why the first answer of a resumed download does not continue its partial file; nothing when
+// it does: a 206 from the position asked, in a file of the recorded size, that names the
+// recorded validators.
+std::optional<std::string> resumeRefusal(const HttpSettings& settings,
+                                         const HttpResponseInfo& response, int64_t position,
+                                         int64_t total) {
+  if (response.statusCode == 416) {
+    std::optional<int64_t> size;
+    if (response.contentRange) size = unsatisfiedRangeTotal(*response.contentRange);
+    if (size) {
+      return formatText("续传位置 %lld 超出服务器上文件的大小 (%lld 字节, 返回号[416])",
+                        static_cast<long long>(position), static_cast<long long>(*size));
+    }
+    return formatText("服务器不接受续传位置 %lld (返回号[416])", static_cast<long long>(position));
+  }
+  std::optional<ContentRange> got;
+  if (response.contentRange) got = parseContentRange(*response.contentRange);
+  if (!got || got->first != position || got->total != total ||
+      !sameValidators(settings, response)) {
+    return std::string("服务器上的文件已改变");
+  }
+  if (!carriesSameValidators(settings, response)) {
+    return std::string("续传的回答没有给出文件的版本 (ETag, Last-Modified), 无法确认文件未改变");
+  }
+  return std::nullopt;
+}
+
+// The server's file changed under a running download: the task starts over as a whole once,
+// and fails the second time.
+int32_t fileChanged(Worker& worker, const std::string& what) {
+  return serverFileChanged(worker, what) ? kOpenDropped : kOpenPermanent;
+}
+
 int32_t rejectStatus(Worker& worker, int32_t code) {
   if (code == 400 || code == 403 || code == 404) {
     engineFailure(worker, FailureKind::ServerReply, formatText("出现错误, 返回号[%d]", code));
@@ -395,14 +439,11 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
     int32_t code = response.statusCode;
     if (resuming && (code == 206 || code == 416)) {
-      std::optional<ContentRange> got;
-      if (code == 206 && response.contentRange) got = parseContentRange(*response.contentRange);
-      if (got && got->first == position && got->total == task.totalSize.load() &&
-          sameValidators(settings, response)) {
-        return kOpenReady;
-      }
-      // Another file under the same URL: ask again for the whole of it.
-      startOver(worker, "服务器上的文件已改变");
+      std::optional<std::string> refusal =
+          resumeRefusal(settings, response, position, task.totalSize.load());
+      if (!refusal) return kOpenReady;
+      // Not the file the partial file holds, or not provably: ask again for the whole of it.
+      startOver(worker, *refusal);
       worker.dataSocket.reset();
       worker.state<HttpWorkerState>().response = HttpResponseInfo{};
       body.length = 0;
@@ -421,6 +462,10 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
       }
       if (response.contentLength < 0) {
         engineFailure(worker, FailureKind::ServerReply, "无法获得文件大小");
+        return kOpenPermanent;
+      }
+      if (auto refusal = task.sizeRefusal(response.contentLength)) {
+        engineFailure(worker, FailureKind::Integrity, *refusal);
         return kOpenPermanent;
       }
       layer.setValidators(keptValidator(response.etag), keptValidator(response.lastModified));
@@ -489,8 +534,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
     if (response.contentRange) range = parseContentRange(*response.contentRange);
     if (range && range->first == position && range->total == total) {
       if (sameValidators(settings, response)) return kOpenReady;
-      engineFailure(worker, FailureKind::Integrity, "服务器上的文件已改变");
-      return kOpenPermanent;
+      return fileChanged(worker, "服务器上的文件已改变 (返回的文件版本不同)");
     }
     engineFailure(worker, FailureKind::Integrity,
                   formatText("返回的数据范围不符: 请求 [%lld-] (文件 %lld 字节), 返回 [%s]",
@@ -498,7 +542,15 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
                              response.contentRange ? response.contentRange->c_str() : "无范围"));
     return kOpenPermanent;
   }
-  if (code == 200) return fallBackToOneConnection(worker, response);
+  if (code == 200) {
+    // Asked with If-Range, a 200 means another file unless it names the same version (a
+    // server that ignores ranges altogether answers so too).
+    if (knowsValidator(settings) &&
+        (response.contentLength != total || !carriesSameValidators(settings, response))) {
+      return fileChanged(worker, "服务器上的文件已改变 (对 If-Range 的请求返回 200)");
+    }
+    return fallBackToOneConnection(worker, response);
+  }
   return rejectStatus(worker, code);
 }
 
@@ -521,6 +573,17 @@ void HttpLayer::saveSnapshot(ProtocolSnapshot& out) const {
   out.integers.fill(0);
   out.integers[0] = settings_.port;
   out.integers[1] = settings_.secure ? 1 : 0;
+}
+
+bool HttpLayer::describesSameFile(const ProtocolSnapshot& earlier) const {
+  std::lock_guard lock(mutex_);
+  return (earlier.integers[1] == 1) == settings_.secure && earlier.texts[4] == settings_.etag &&
+         earlier.texts[5] == settings_.lastModified;
+}
+
+bool HttpLayer::detectsChange() const {
+  std::lock_guard lock(mutex_);
+  return settings_.etag || settings_.lastModified;
 }
 
 bool HttpLayer::restoreSnapshot(const ProtocolSnapshot& in) {

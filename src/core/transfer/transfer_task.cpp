@@ -73,8 +73,38 @@ void TransferTask::wakeSleepers() {
 
 void TransferTask::recordFailure(FailureKind kind, std::string message) {
   std::lock_guard lock(outcomeMutex_);
+  if (failureFinal_) return;
   outcome_.kind = kind;
   outcome_.message = std::move(message);
+}
+
+void TransferTask::recordFinalFailure(FailureKind kind, std::string message) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.kind = kind;
+  outcome_.message = std::move(message);
+  failureFinal_ = true;
+}
+
+bool TransferTask::hasFinalFailure() const {
+  std::lock_guard lock(outcomeMutex_);
+  return failureFinal_;
+}
+
+std::optional<std::string> TransferTask::sizeRefusal(int64_t total) const {
+  if (!expected.size || *expected.size == total) return std::nullopt;
+  return formatText("文件大小与预期不符: 服务器给出 %lld 字节, 应为 %lld 字节",
+                    static_cast<long long>(total), static_cast<long long>(*expected.size));
+}
+
+void TransferTask::recordContent(ContentDigests digests, std::vector<ContentMismatch> mismatches) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.digests = std::move(digests);
+  outcome_.mismatches = std::move(mismatches);
+}
+
+void TransferTask::recordPlacement(std::optional<FileIdentity> placed) {
+  std::lock_guard lock(outcomeMutex_);
+  outcome_.placedFile = placed;
 }
 
 void TransferTask::settleOutcome(TaskEnding ending) {
@@ -83,6 +113,7 @@ void TransferTask::settleOutcome(TaskEnding ending) {
   if (ending != TaskEnding::Failed) {
     outcome_.kind = FailureKind::None;
     outcome_.message.clear();
+    outcome_.mismatches.clear();
   } else if (outcome_.message.empty()) {
     outcome_.message = "下载未完成";
   }
@@ -120,13 +151,20 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
   task->logCallback = param.logCallback;
   task->statusCallback = param.statusCallback;
   task->owner = owner;
+  task->folderTarget = !path.empty() && path.back() == '/';
+  task->expected = param.expected;
+  if (!task->expected.empty()) {
+    task->digest = std::make_unique<PrefixDigest>(task->segments, task->output);
+  }
   task->saveState = std::move(options.saveState);
+  task->lateResume = std::move(options.lateResume);
   task->startNote = std::move(options.note);
   if (options.resume) {
     task->setTotalSize(options.resume->totalSize);
     task->segments.restore(std::move(options.resume->segments), options.resume->capacity);
     task->bytesReceived = task->segments.sumDone();
     task->resuming = true;
+    task->resumedBytes = true;
     // The control file already says this much; it is written again once data flows.
     task->lastSavedDone = task->bytesReceived.load();
   }
@@ -166,10 +204,77 @@ bool transferComplete(const TransferTask& task) {
   return task.filePlaced.load(std::memory_order_acquire);
 }
 
+namespace {
+
+// The digests of the finished bytes, computed once (the prefix digest has most of them).
+void settleContent(TransferTask& task) {
+  if (task.contentSettled || !task.digest) return;
+  task.contentSettled = true;
+  task.finishedDigests = task.digest->finish(task.totalSize.load(), &task.digestReadError);
+}
+
+bool allBytesWritten(const TransferTask& task) {
+  return task.output.wasOpened() && task.segments.allFinished() &&
+         bytesWritten(task) == task.totalSize.load();
+}
+
+// The continued bytes do not give the expected content.
+bool continuedBytesMismatch(TransferTask& task) {
+  if (!task.resumedBytes.load() || task.expected.empty() || !allBytesWritten(task)) return false;
+  settleContent(task);
+  return task.finishedDigests && !compareContent(task.expected, *task.finishedDigests).empty();
+}
+
+// "MD5 应为 X, 实为 Y; ..."
+std::string mismatchText(const std::vector<ContentMismatch>& mismatches) {
+  std::string text;
+  for (const ContentMismatch& mismatch : mismatches) {
+    if (!text.empty()) text += "; ";
+    text += formatText("%s 应为 %s, 实为 %s", mismatch.what.c_str(), mismatch.expected.c_str(),
+                       mismatch.actual.c_str());
+  }
+  return text;
+}
+
+// Removes the control file and the partial file (still claimed by the task), the control file
+// first: it must never describe another partial file.
+void discardFiles(const TransferTask& task) {
+  std::string target = task.localPath();
+  ::unlink(controlPathOf(target).c_str());
+  ::unlink(partialPathOf(target).c_str());
+}
+
+// False (the failure recorded, the bytes discarded) when the bytes do not give the expected
+// content.
+bool contentAccepted(TransferTask& task) {
+  if (task.expected.empty()) return true;
+  settleContent(task);
+  if (!task.finishedDigests) {
+    char buffer[256];
+    int error = task.digestReadError > 0 ? task.digestReadError : EIO;
+    task.recordFailure(
+        FailureKind::LocalFile,
+        formatText("无法读回部分文件 %s 以校验: %s", partialPathOf(task.localPath()).c_str(),
+                   ::strerror_r(error, buffer, sizeof buffer)));
+    return false;
+  }
+  std::vector<ContentMismatch> mismatches = compareContent(task.expected, *task.finishedDigests);
+  bool accepted = mismatches.empty();
+  if (!accepted) {
+    std::string text = "下载的文件与预期不符, 已丢弃: " + mismatchText(mismatches);
+    engineLog(task, nullptr, kLogError, text);
+    task.recordFailure(FailureKind::Integrity, std::move(text));
+    discardFiles(task);
+    task.output.discard();  // nothing left to describe in a control file
+  }
+  task.recordContent(*task.finishedDigests, std::move(mismatches));
+  return accepted;
+}
+
+}  // namespace
+
 bool placeFinishedFile(TransferTask& task) {
-  bool allWritten = task.output.wasOpened() && task.segments.allFinished() &&
-                    bytesWritten(task) == task.totalSize.load();
-  if (!allWritten) return false;
+  if (task.hasFinalFailure() || !allBytesWritten(task) || !contentAccepted(task)) return false;
   std::string target = task.localPath();
   if (::rename(partialPathOf(target).c_str(), target.c_str()) != 0) {
     char buffer[256];
@@ -178,9 +283,87 @@ bool placeFinishedFile(TransferTask& task) {
                                   ::strerror_r(errno, buffer, sizeof buffer)));
     return false;
   }
+  task.recordPlacement(task.output.identity());
   task.filePlaced.store(true, std::memory_order_release);
   ::unlink(controlPathOf(target).c_str());
   return true;
+}
+
+void windDown(TransferTask& task) {
+  task.windingDown.store(true);
+  task.wakeSleepers();
+  std::lock_guard lock(task.workerListLock);
+  for (auto& worker : task.workers) worker->requestStop();
+}
+
+bool serverFileChanged(Worker& worker, const std::string& what) {
+  TransferTask& task = worker.task;
+  bool startsOver;
+  {
+    std::lock_guard lock(task.restartMutex);
+    if (task.restartAsked) return true;  // another worker saw it first
+    startsOver = task.fileChanges++ == 0;
+    task.restartAsked = startsOver;
+  }
+  if (startsOver) {
+    engineLog(task, &worker, kLogError, formatText("%s, 整个任务从头重新下载", what.c_str()));
+  } else {
+    std::string text = formatText("%s: 服务器上的文件在下载过程中再次改变, 下载终止", what.c_str());
+    engineFailure(worker, FailureKind::Integrity, text);
+    task.recordFinalFailure(FailureKind::Integrity, std::move(text));
+  }
+  windDown(task);
+  return startsOver;
+}
+
+bool restartDue(TransferTask& task) {
+  if (task.stopRequested()) return false;
+  {
+    std::lock_guard lock(task.restartMutex);
+    if (task.restartAsked) {
+      task.restartAsked = false;
+      return true;
+    }
+  }
+  if (task.refetched || !continuedBytesMismatch(task)) return false;
+  task.refetched = true;
+  engineLog(task, nullptr, kLogError,
+            "续传得到的文件与预期不符: " +
+                mismatchText(compareContent(task.expected, *task.finishedDigests)) +
+                ", 从头重新下载");
+  return true;
+}
+
+void restartTask(TransferTask& task) {
+  // Every worker has ended; the partial file is still claimed while it goes.
+  discardFiles(task);
+  task.output.discard();
+  task.segments.restore({}, 0);
+  task.setTotalSize(0);
+  task.bytesReceived = 0;
+  task.resuming = false;
+  task.resumedBytes = false;
+  task.sizeReported = false;
+  task.contentSettled = false;
+  task.finishedDigests.reset();
+  task.digestReadError = 0;
+  task.lastSavedDone = -1;
+  {
+    std::lock_guard lock(task.workerLock);
+    task.startedWorkers = 0;
+  }
+  task.windingDown.store(false);
+  task.stopping.store(0);
+  TaskEvent event;
+  if (task.stopRequested()) {
+    // Stopped meanwhile: nothing starts, the task ends.
+    task.stopping.store(4);
+    event.code = kEventNoWorkerLeft;
+  } else {
+    event.code = kEventStartWorker;
+    event.b = task.connectionCount;
+  }
+  task.events.post(std::move(event));
 }
 
 void startOver(Worker& worker, const std::string& reason) {
@@ -196,6 +379,7 @@ void startOver(Worker& worker, const std::string& reason) {
   task.setTotalSize(0);
   task.bytesReceived = 0;
   task.resuming = false;
+  task.resumedBytes = false;
 }
 
 void saveTaskState(TransferTask& task, bool force) {

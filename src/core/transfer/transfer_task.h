@@ -21,7 +21,9 @@
 #include "net/url_split.h"
 #include "transfer/engine_tuning.h"
 #include "transfer/event_queue.h"
+#include "transfer/expected_content.h"
 #include "transfer/output_file.h"
+#include "transfer/prefix_digest.h"
 #include "transfer/protocol.h"
 #include "transfer/segment_table.h"
 #include "transfer/task_outcome.h"
@@ -47,6 +49,15 @@ struct TransferTask {
   // True while the task continues an earlier one from its control file; its first worker
   // clears it when the server's file turned out to differ (startOver).
   std::atomic<bool> resuming{false};
+  // True while the partial file holds bytes of an earlier task (it was continued and not
+  // started over since): such bytes that do not give the expected content are fetched once
+  // more from byte 0.
+  std::atomic<bool> resumedBytes{false};
+  // Set while every worker is told to end so that the task can start over or fail as a whole
+  // (serverFileChanged); no worker starts meanwhile.
+  std::atomic<bool> windingDown{false};
+  // The local path ended in "/" when the task was made: its name comes from the server.
+  bool folderTarget = false;
 
   // Counters.
   std::atomic<int64_t> totalSize{0};  // 0 until learned
@@ -77,6 +88,20 @@ struct TransferTask {
   // Files.
   OutputFile output;
   SegmentTable segments;
+  // What the bytes must be before they replace the local path; the running digest of the
+  // written prefix when there is anything to check (null otherwise).
+  ExpectedContent expected;
+  std::unique_ptr<PrefixDigest> digest;
+  // The digests of the finished bytes, computed once per layout (controller only).
+  bool contentSettled = false;
+  std::optional<ContentDigests> finishedDigests;
+  int digestReadError = 0;
+
+  // Starting over as a whole (serverFileChanged, restartDue).
+  std::mutex restartMutex;
+  int32_t fileChanges = 0;    // changes of the server's file seen while the task ran
+  bool restartAsked = false;  // a worker asked for a start over
+  bool refetched = false;     // continued bytes were fetched again once (controller only)
 
   // Protocol layer (its per-task settings live inside it).
   std::unique_ptr<ProtocolLayer> protocol;
@@ -97,6 +122,7 @@ struct TransferTask {
 
   // The control file: written by saveState (controller thread only, see task_resume.h).
   StateSaver saveState;
+  LateResumePlanner lateResume;  // first worker, for a folderTarget
   std::string startNote;
   uint64_t lastStateSaveMs = 0;
   int64_t lastSavedDone = -1;
@@ -112,6 +138,10 @@ struct TransferTask {
   bool nameFromServer() const;
 
   void setTotalSize(int64_t size) { totalSize.store(size, std::memory_order_release); }
+  // Why a file of `total` bytes, as the server announced it, cannot be the expected content
+  // (its expected size is another); none when it may be. Checked before any byte is taken, so
+  // a server that would send more is never read past the expected size.
+  std::optional<std::string> sizeRefusal(int64_t total) const;
   // Queues a status event for the controller (code 21 with this sub-code).
   void postStatus(TaskStatus code, Worker* worker, int64_t a, int64_t b);
   bool stopRequested() const { return stopFlag.load(std::memory_order_acquire) != 0; }
@@ -119,8 +149,15 @@ struct TransferTask {
   void wakeSleepers();
 
   // A worker ended with this failure (any worker thread); the last one recorded names the
-  // task's failure.
+  // task's failure, unless a final one was recorded.
   void recordFailure(FailureKind kind, std::string message);
+  // The failure that ends the task whatever the workers report afterwards; the file is then
+  // not placed, even if every byte arrived.
+  void recordFinalFailure(FailureKind kind, std::string message);
+  bool hasFinalFailure() const;
+  // The content check of the finished bytes (controller).
+  void recordContent(ContentDigests digests, std::vector<ContentMismatch> mismatches);
+  void recordPlacement(std::optional<FileIdentity> placed);
   // Called once by the controller before the final status call: how the task ended.
   void settleOutcome(TaskEnding ending);
   TaskOutcome outcome() const;
@@ -128,6 +165,7 @@ struct TransferTask {
  private:
   mutable std::mutex outcomeMutex_;
   TaskOutcome outcome_;
+  bool failureFinal_ = false;
   mutable std::mutex pathMutex_;
   std::string localPath_;
   bool nameFromServer_ = false;
@@ -150,6 +188,20 @@ void startOver(Worker& worker, const std::string& reason);
 // Controller: writes the control file when it is due (`force`: now), when the partial file
 // was opened by this task. A failed write is logged once and otherwise ignored.
 void saveTaskState(TransferTask& task, bool force);
+// Tells every worker to end (the task starts over or fails as a whole); no new worker starts.
+void windDown(TransferTask& task);
+// A worker found that the server's file changed while the task ran (a 200 to an If-Range
+// request, a validator that differs; `what` says which). The first time, the whole task
+// starts over: every worker ends and the controller discards the partial file and lays the
+// new file out afresh; true. A second time, the task ends as an integrity failure; false.
+bool serverFileChanged(Worker& worker, const std::string& what);
+// Controller, every worker ended and the task not stopped: true when the task starts over
+// (a change of the server's file, or continued bytes that do not give the expected content);
+// the reason is logged.
+bool restartDue(TransferTask& task);
+// Controller: makes the task a fresh one, its partial and control files discarded, and asks
+// for its first worker (unless a stop came meanwhile).
+void restartTask(TransferTask& task);
 // Stops the task: no new worker starts, every worker is told to end, and the call waits up
 // to the exit wait for them before asking the controller to shut the task down. The
 // controller's final TaskEnded call may come after this returns.
@@ -160,8 +212,9 @@ int64_t bytesWritten(const TransferTask& task);
 // (valid in the final status call).
 bool transferComplete(const TransferTask& task);
 // Controller, after every worker ended and before the file is closed (so the rename happens
-// while the partial file is still claimed): when every byte was written, renames the partial
-// file over the local path. False (a local file failure recorded when
-// the rename fails) otherwise.
+// while the partial file is still claimed): when every byte was written and gives the expected
+// content, renames the partial file over the local path. Bytes that do not give the expected
+// content are discarded (an integrity failure with the mismatches recorded); a rename that
+// fails is a local file failure. False unless placed.
 bool placeFinishedFile(TransferTask& task);
 int32_t unfinishedSegments(const TransferTask& task);
