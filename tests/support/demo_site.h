@@ -18,7 +18,8 @@ class DemoSite {
   std::string file(const std::string& name) const { return dir_.file(name); }
   // "http://127.0.0.1:PORT" + path.
   std::string url(const std::string& path) const { return server_->url(path); }
-  // The access log's lines since the last clearAccessLog.
+  // The access log's lines since the last clearAccessLog, once every request answered so far
+  // is in it.
   std::string accessLog() const;
   void clearAccessLog() const;
 
