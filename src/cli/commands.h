@@ -9,3 +9,5 @@ int runFetchCommand(const std::vector<std::string>& arguments);
 int runCheckCommand(const std::vector<std::string>& arguments);
 int runDownloadCommand(const std::vector<std::string>& arguments);
 int runInstallCommand(const std::vector<std::string>& arguments);
+int runRollbackCommand(const std::vector<std::string>& arguments);
+int runValidateCommand(const std::vector<std::string>& arguments);

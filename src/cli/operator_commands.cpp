@@ -25,6 +25,8 @@
 #include "shell/controls.h"
 #include "shell/globals.h"
 #include "shell/packages.h"
+#include "transaction/recovery.h"
+#include "transaction/transaction.h"
 #include "transfer/output_file.h"
 #include "update/update_check.h"
 #include "zip/zip.h"
@@ -130,7 +132,8 @@ Options parse(const std::string& command, const std::vector<std::string>& args) 
   return options;
 }
 
-// The first SIGINT or SIGTERM during a download; a second one ends the program at once.
+// The first SIGINT or SIGTERM during a download or an install; a second one ends the program at
+// once.
 std::atomic<int> caughtSignal{0};
 
 extern "C" void onDownloadStopSignal(int signal) {
@@ -283,6 +286,12 @@ int download(const Options& options) {
   return reportDownload(session, package);
 }
 
+// Stops an install's transaction once SIGINT or SIGTERM has arrived.
+class SignalStop : public TransactionObserver {
+ public:
+  bool stopRequested() override { return caughtSignal.load() != 0; }
+};
+
 int install(const Options& options) {
   const PackageInfo& package = **options.package;
   if (options.roots.empty() && package.directoryBox != nullptr) {
@@ -302,7 +311,23 @@ int install(const Options& options) {
   } else {
     // A failed root's message box (on standard error) names the file and the system's reason.
     session.window.setText(package.directoryBox, roots);
-    installPackage(session.state(), package, zip);
+    // A signal stops the install as closing the window does: the root being changed is put
+    // back as it was, and no other root is begun.
+    installStopSignals();
+    SignalStop stop;
+    const std::vector<RootFailure> failed = installPackage(session.state(), package, zip, &stop);
+    const bool finished =
+        !session.window.messages.empty() && session.window.messages.back() == kInstallDone;
+    if (const int signal = caughtSignal.load(); signal != 0 && !finished) {
+      std::string where = "before changing any root";
+      for (const RootFailure& root : failed) {
+        if (root.failure.problem == InstallProblem::Stopped && root.restored) {
+          where = restoredText(root.root, TransactionPurpose::Install);
+        }
+      }
+      std::fprintf(stderr, "install %s: stopped; %s\n", package.name, where.c_str());
+      return 128 + signal;
+    }
   }
   // Every other message names what failed (an archive, a root); all of them are local files.
   const std::vector<std::string>& messages = session.window.messages;

@@ -1,0 +1,161 @@
+// Installs killed at chosen points: the next holder of the program folder's lock finds every
+// root entirely old or entirely new, with no temporary file left.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "archive_tools.h"
+#include "install/install_jobs.h"
+#include "platform/files.h"
+#include "recording_window.h"
+#include "shell/controls.h"
+#include "shell/globals.h"
+#include "temp_dir.h"
+#include "transaction/journal.h"
+#include "transaction/recovery.h"
+#include "transaction/transaction.h"
+#include "tree_snapshot.h"
+#include "zip/zip.h"
+
+namespace {
+
+// Where the install is killed: in which root (0 or 1, in the box's order), at which step.
+struct KillPoint {
+  const char* name;
+  int root;
+  enum class At { Prepared, ThirdSwap, PluginListSwap, LastSwap, Committed } at;
+  bool firstNew;  // what each root must hold after recovery
+  bool secondNew;
+};
+
+void PrintTo(const KillPoint& point, std::ostream* out) {
+  *out << point.name;
+}
+
+// Raises SIGKILL at the chosen point of the chosen root's transaction.
+class Killer : public TransactionObserver {
+ public:
+  explicit Killer(const KillPoint& point) : point_(point) {}
+
+  bool beforeFirstChange(const std::string&) override {
+    ++root_;
+    swaps_ = 0;
+    return true;
+  }
+  void onStep(TransactionStep step, const std::string& path) override {
+    if (root_ != point_.root) return;
+    if (step == TransactionStep::Swapped) ++swaps_;
+    using At = KillPoint::At;
+    const bool now =
+        (point_.at == At::Prepared && step == TransactionStep::Prepared) ||
+        (point_.at == At::ThirdSwap && step == TransactionStep::Swapped && swaps_ == 3) ||
+        (point_.at == At::PluginListSwap && step == TransactionStep::BeforeSwap &&
+         path.ends_with("PlugList.txt")) ||
+        (point_.at == At::LastSwap && step == TransactionStep::Swapped &&
+         path.ends_with("/installed")) ||
+        (point_.at == At::Committed && step == TransactionStep::Committed);
+    if (now) ::raise(SIGKILL);
+  }
+
+ private:
+  const KillPoint& point_;
+  int root_ = -1;
+  int swaps_ = 0;
+};
+
+void writeOldTree(const TempDir& dir, const std::string& root) {
+  dir.write(root + "/mir200/M2Server.exe", "old server");
+  dir.write(root + "/mir200/Envir/keep.txt", "unchanged");
+  dir.write(root + "/mir200/gone.dll", "not in the release");
+  dir.write(root + "/mir200/PlugList.txt", "A.dll\r\njxq.dll\r\n");
+  dir.write(root + "/SelGate/SelGate.exe", "old gate");
+}
+
+}  // namespace
+
+class KilledInstall : public ::testing::TestWithParam<KillPoint> {
+ protected:
+  void SetUp() override {
+    initGlobals(globals);
+    globals->window = &window;
+    std::filesystem::create_directories(dir.file("prog"));
+    globals->programDir = dir.file("prog/");
+    for (const auto& [path, content] : std::map<std::string, std::string>{
+             {"mir200/M2Server.exe", "new server " + patternBytes(200000)},
+             {"mir200/Envir/keep.txt", "unchanged"},
+             {"mir200/Envir/new/quest.txt", "new quest"},
+             {"mir200/extra.dll", "new plugin"},
+             {"SelGate/SelGate.exe", "new gate"},
+             {"SelGate/more/x.ini", "new ini"},
+             {"readme.txt", "outside every server folder"}}) {
+      dir.write("release/" + path, content);
+    }
+    infoZip(dir.file("release"), {"-r"}, dir.file("prog/三端.zip"), {"."});
+    for (const char* root : {"first", "second", "reference"}) writeOldTree(dir, root);
+    oldTree = snapshotTree(dir.file("reference"));
+    install(dir.file("reference"), nullptr);
+    newTree = snapshotTree(dir.file("reference"));
+  }
+  void TearDown() override { freeGlobals(globals); }
+
+  void install(const std::string& roots, TransactionObserver* observer) {
+    window.texts[control::编辑框_三端目录] = roots;
+    installPackage(*globals, packageInfo(PackageId::Server), zip, observer);
+  }
+
+  RecordingWindow window;
+  std::unique_ptr<Globals> globals;
+  TempDir dir;
+  ZIP zip;
+  std::map<std::string, std::string> oldTree, newTree;
+};
+
+TEST_P(KilledInstall, EachRootIsFoundOldOrNewWithoutTemporaries) {
+  const KillPoint& point = GetParam();
+  ASSERT_NE(oldTree, newTree);
+  const std::string first = dir.file("first"), second = dir.file("second");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Killer killer(point);
+    install(first + "\n" + second, &killer);
+    ::_exit(3);  // the kill point was never reached
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+  ASSERT_EQ(journalPaths(globals->programDir).size(), 1u);  // the killed root's journal
+
+  const std::vector<RecoveryReport> reports = recoverInterruptedTransactions(globals->programDir);
+  ASSERT_EQ(reports.size(), 1u);
+  const bool killedRootNew = point.root == 0 ? point.firstNew : point.secondNew;
+  EXPECT_EQ(reports[0].outcome, killedRootNew ? RecoveryReport::Outcome::Completed
+                                              : RecoveryReport::Outcome::RolledBack);
+  EXPECT_EQ(snapshotTree(first), point.firstNew ? newTree : oldTree);
+  EXPECT_EQ(snapshotTree(second), point.secondNew ? newTree : oldTree);
+  EXPECT_EQ(temporariesBelow(first), std::vector<std::string>{});
+  EXPECT_EQ(temporariesBelow(second), std::vector<std::string>{});
+  EXPECT_TRUE(journalPaths(globals->programDir).empty());
+
+  // The next install finishes the job.
+  install(first + "\n" + second, nullptr);
+  EXPECT_EQ(window.boxes.back().text, "安装完成");
+  EXPECT_EQ(snapshotTree(first), newTree);
+  EXPECT_EQ(snapshotTree(second), newTree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, KilledInstall,
+    ::testing::Values(KillPoint{"BeforeTheFirstRename", 0, KillPoint::At::Prepared, false, false},
+                      KillPoint{"Midway", 0, KillPoint::At::ThirdSwap, false, false},
+                      KillPoint{"DuringThePluginListRewrite", 0, KillPoint::At::PluginListSwap,
+                                false, false},
+                      KillPoint{"AfterTheLastRename", 0, KillPoint::At::LastSwap, false, false},
+                      KillPoint{"AfterTheCommit", 0, KillPoint::At::Committed, true, false},
+                      KillPoint{"MidwayInTheSecondRoot", 1, KillPoint::At::ThirdSwap, true, false}),
+    [](const ::testing::TestParamInfo<KillPoint>& info) { return std::string(info.param.name); });
