@@ -59,6 +59,47 @@ class TransactionCommands : public ::testing::Test {
     return found;
   }
 
+  // Starts `install` with a gate that holds it at its first rename into the root, once every
+  // new file is written beside its destination, and waits until it is held there; its pid, or
+  // -1. Its standard error goes to `errors`. The gate opens when the FIFO "gate" is opened for
+  // writing.
+  pid_t startHeldInstall(const std::string& errors) {
+    const std::string fifo = dir.file("gate"), ready = dir.file("ready");
+    deleteFile(ready);
+    if (!fileExists(fifo) && ::mkfifo(fifo.c_str(), 0600) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+      const char* asan = std::getenv("ASAN_OPTIONS");
+      const std::string asanOptions =
+          std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+      ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+      ::setenv("LD_PRELOAD", DL_RENAME_GATE, 1);
+      ::setenv("DL_GATE_FOLDER", (root + "/").c_str(), 1);
+      ::setenv("DL_GATE_READY", ready.c_str(), 1);
+      ::setenv("DL_GATE_FIFO", fifo.c_str(), 1);
+      const int errorFd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int nullFd = ::open("/dev/null", O_WRONLY);
+      if (errorFd < 0 || nullFd < 0 || ::dup2(errorFd, 2) < 0 || ::dup2(nullFd, 1) < 0) {
+        ::_exit(126);
+      }
+      const std::string prog = dir.file("prog");
+      ::execl(DL_CLI_PATH, DL_CLI_PATH, "install", "三端", "--root", root.c_str(), "--dir",
+              prog.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fileExists(ready)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return child;
+  }
+
   TempDir dir;
   const std::string root = dir.file("root");
 };
@@ -119,42 +160,31 @@ TEST_F(TransactionCommands, RollbackValidateAndAnUnchangedReinstall) {
   EXPECT_TRUE(contains(cli("rollback --list"), "no install of 三端 kept"));
 }
 
-TEST_F(TransactionCommands, SigtermDuringTheSwapPutsTheRootBackAndExits143) {
+TEST_F(TransactionCommands, KilledOrSignalledDuringTheSwapTheRootIsPutBack) {
   const auto before = snapshotTree(root);
-  const std::string fifo = dir.file("gate"), ready = dir.file("ready");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string errors = dir.file("stderr.txt");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions =
-        std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
-    ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
-    ::setenv("LD_PRELOAD", DL_RENAME_GATE, 1);
-    ::setenv("DL_GATE_FOLDER", (root + "/").c_str(), 1);
-    ::setenv("DL_GATE_READY", ready.c_str(), 1);
-    ::setenv("DL_GATE_FIFO", fifo.c_str(), 1);
-    const int errorFd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (errorFd < 0 || ::dup2(errorFd, 2) < 0) ::_exit(126);
-    const std::string prog = dir.file("prog");
-    ::execl(DL_CLI_PATH, DL_CLI_PATH, "install", "三端", "--root", root.c_str(), "--dir",
-            prog.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  // The program waits at its first rename into the root, every new file written beside its
-  // destination: SIGTERM arrives there, then the rename goes on.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!fileExists(ready) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(fileExists(ready));
-  ASSERT_EQ(::kill(child, SIGTERM), 0);
-  const int gate = ::open(fifo.c_str(), O_WRONLY);
+
+  // SIGKILL: the next command that takes the program folder puts the root back first.
+  const pid_t killed = startHeldInstall(errors);
+  ASSERT_GT(killed, 0);
+  ASSERT_EQ(::kill(killed, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_NE(snapshotTree(root), before);  // its new folders are there already
+  CommandResult next = cli("rollback --list");
+  EXPECT_TRUE(contains(next, root + "/ 已恢复到安装前的状态")) << next.output;
+  EXPECT_EQ(snapshotTree(root), before);
+  EXPECT_EQ(temporariesBelow(root), std::vector<std::string>{});
+
+  // SIGTERM: the install puts the root back itself and ends with 143.
+  const pid_t stopped = startHeldInstall(errors);
+  ASSERT_GT(stopped, 0);
+  ASSERT_EQ(::kill(stopped, SIGTERM), 0);
+  const int gate = ::open(dir.file("gate").c_str(), O_WRONLY);
   ASSERT_GE(gate, 0);
   ::close(gate);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(::waitpid(stopped, &status, 0), stopped);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 143) << readWholeFile(errors);
   EXPECT_NE(readWholeFile(errors).find(root + "/ 已恢复到安装前的状态"), std::string::npos)

@@ -11,10 +11,12 @@
 
 #include "archive_tools.h"
 #include "install/install_jobs.h"
+#include "install/rollback_job.h"
 #include "platform/files.h"
 #include "recording_window.h"
 #include "shell/controls.h"
 #include "shell/globals.h"
+#include "small_tmpfs.h"
 #include "temp_dir.h"
 #include "transaction/journal.h"
 #include "transaction/recovery.h"
@@ -78,7 +80,7 @@ void writeOldTree(const TempDir& dir, const std::string& root) {
 
 }  // namespace
 
-class KilledInstall : public ::testing::TestWithParam<KillPoint> {
+class InstallTransaction : public ::testing::Test {
  protected:
   void SetUp() override {
     initGlobals(globals);
@@ -108,6 +110,24 @@ class KilledInstall : public ::testing::TestWithParam<KillPoint> {
     installPackage(*globals, packageInfo(PackageId::Server), zip, observer);
   }
 
+  // Installs into `roots` in a child process killed at `point`, then recovers as the next
+  // holder of the program folder's lock does; the recovery's reports.
+  std::vector<RecoveryReport> killAndRecover(const KillPoint& point, const std::string& roots) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      Killer killer(point);
+      install(roots, &killer);
+      ::_exit(3);  // the kill point was never reached
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    EXPECT_EQ(journalPaths(globals->programDir).size(), 1u);  // the killed root's journal
+    std::vector<RecoveryReport> reports = recoverInterruptedTransactions(globals->programDir);
+    EXPECT_TRUE(journalPaths(globals->programDir).empty());
+    return reports;
+  }
+
   RecordingWindow window;
   std::unique_ptr<Globals> globals;
   TempDir dir;
@@ -115,23 +135,13 @@ class KilledInstall : public ::testing::TestWithParam<KillPoint> {
   std::map<std::string, std::string> oldTree, newTree;
 };
 
+class KilledInstall : public InstallTransaction, public ::testing::WithParamInterface<KillPoint> {};
+
 TEST_P(KilledInstall, EachRootIsFoundOldOrNewWithoutTemporaries) {
   const KillPoint& point = GetParam();
   ASSERT_NE(oldTree, newTree);
   const std::string first = dir.file("first"), second = dir.file("second");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    Killer killer(point);
-    install(first + "\n" + second, &killer);
-    ::_exit(3);  // the kill point was never reached
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
-  ASSERT_EQ(journalPaths(globals->programDir).size(), 1u);  // the killed root's journal
-
-  const std::vector<RecoveryReport> reports = recoverInterruptedTransactions(globals->programDir);
+  const std::vector<RecoveryReport> reports = killAndRecover(point, first + "\n" + second);
   ASSERT_EQ(reports.size(), 1u);
   const bool killedRootNew = point.root == 0 ? point.firstNew : point.secondNew;
   EXPECT_EQ(reports[0].outcome, killedRootNew ? RecoveryReport::Outcome::Completed
@@ -140,7 +150,6 @@ TEST_P(KilledInstall, EachRootIsFoundOldOrNewWithoutTemporaries) {
   EXPECT_EQ(snapshotTree(second), point.secondNew ? newTree : oldTree);
   EXPECT_EQ(temporariesBelow(first), std::vector<std::string>{});
   EXPECT_EQ(temporariesBelow(second), std::vector<std::string>{});
-  EXPECT_TRUE(journalPaths(globals->programDir).empty());
 
   // The next install finishes the job.
   install(first + "\n" + second, nullptr);
@@ -159,3 +168,29 @@ INSTANTIATE_TEST_SUITE_P(
                       KillPoint{"AfterTheCommit", 0, KillPoint::At::Committed, true, false},
                       KillPoint{"MidwayInTheSecondRoot", 1, KillPoint::At::ThirdSwap, true, false}),
     [](const ::testing::TestParamInfo<KillPoint>& info) { return std::string(info.param.name); });
+
+TEST_F(InstallTransaction, AFolderLinkedFromAnotherFileSystemIsKeptByCopyAndPutBack) {
+  SmallTmpfs other("4m");
+  if (!other.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string root = dir.file("first"), gate = other.path() + "/gate";
+  std::filesystem::create_directories(gate);
+  writeWholeFile(gate + "/SelGate.exe", "old gate");
+  std::filesystem::remove_all(root + "/SelGate");
+  ASSERT_EQ(::symlink(gate.c_str(), (root + "/SelGate").c_str()), 0);
+  const auto rootBefore = snapshotTree(root), gateBefore = snapshotTree(gate);
+
+  // The backup of SelGate.exe cannot be a hard link: it is a copy, and it goes back as one.
+  const KillPoint last{"AfterTheLastRename", 0, KillPoint::At::LastSwap, false, false};
+  EXPECT_EQ(killAndRecover(last, root).at(0).outcome, RecoveryReport::Outcome::RolledBack);
+  EXPECT_EQ(snapshotTree(root), rootBefore);
+  EXPECT_EQ(snapshotTree(gate), gateBefore);
+  EXPECT_EQ(temporariesBelow(gate), std::vector<std::string>{});
+
+  install(root, nullptr);
+  EXPECT_EQ(readWholeFile(gate + "/SelGate.exe"), "new gate");
+  const RootRollback rollback =
+      rollbackRoot(globals->programDir, root, packageInfo(PackageId::Server));
+  EXPECT_EQ(rollback.outcome, RootRollback::Outcome::RolledBack);
+  EXPECT_EQ(snapshotTree(root), rootBefore);
+  EXPECT_EQ(snapshotTree(gate), gateBefore);
+}
