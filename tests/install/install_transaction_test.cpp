@@ -194,3 +194,35 @@ TEST_F(InstallTransaction, AFolderLinkedFromAnotherFileSystemIsKeptByCopyAndPutB
   EXPECT_EQ(snapshotTree(root), rootBefore);
   EXPECT_EQ(snapshotTree(gate), gateBefore);
 }
+
+TEST_F(InstallTransaction, RecoveryWaitsForTheRootItChangedToBeThere) {
+  // A root whose file system is not mounted yet shows another (empty) folder at its path:
+  // nothing there may be "undone" and the journal must stay.
+  const std::string root = dir.file("first");
+  const KillPoint midway{"Midway", 0, KillPoint::At::ThirdSwap, false, false};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    Killer killer(midway);
+    install(root, &killer);
+    ::_exit(3);
+  }
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  std::filesystem::rename(root, dir.file("unmounted"));
+  std::filesystem::create_directories(root);
+  const std::vector<RecoveryReport> waiting = recoverInterruptedTransactions(globals->programDir);
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0].outcome, RecoveryReport::Outcome::Failed);
+  EXPECT_EQ(journalPaths(globals->programDir).size(), 1u);
+  install(root, nullptr);  // refused: its interrupted install comes first
+  ASSERT_GE(window.boxes.size(), 2u);
+  EXPECT_NE(window.boxes.end()[-2].text.find("上次中断的安装未能恢复"), std::string::npos)
+      << window.boxes.end()[-2].text;
+  EXPECT_EQ(listTree(root), std::vector<std::string>{});
+
+  std::filesystem::remove(root);
+  std::filesystem::rename(dir.file("unmounted"), root);
+  const std::vector<RecoveryReport> back = recoverInterruptedTransactions(globals->programDir);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].outcome, RecoveryReport::Outcome::RolledBack);
+  EXPECT_EQ(snapshotTree(root), oldTree);
+}

@@ -96,6 +96,7 @@ InstallFailure installFailureOf(const TransactionFailure& failure) {
     case TransactionProblem::NotAFile:
       return {InstallProblem::NotAFile, failure.path, 0};
     case TransactionProblem::Unfinished:
+    case TransactionProblem::RootChanged:
       return {InstallProblem::Unfinished, failure.path, 0};
     case TransactionProblem::SystemError:
       break;

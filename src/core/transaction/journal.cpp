@@ -1,6 +1,7 @@
 #include "transaction/journal.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,6 +64,8 @@ bool readHeader(Journal& journal, const std::vector<std::string>& fields) {
         value == "install" ? TransactionPurpose::Install : TransactionPurpose::Rollback;
   } else if (key == "root") {
     journal.root = value;
+  } else if (key == "root-identity") {
+    journal.rootIdentity = value;
   } else if (key == "package") {
     journal.package = value;
   } else if (key == "generation") {
@@ -89,6 +92,7 @@ std::string encodeJournal(const Journal& journal) {
   line(text, {"time", std::to_string(journal.time)});
   line(text, {"purpose", journal.purpose == TransactionPurpose::Install ? "install" : "rollback"});
   line(text, {"root", journal.root});
+  line(text, {"root-identity", journal.rootIdentity});
   line(text, {"package", journal.package});
   line(text, {"generation", journal.generation});
   line(text, {"keep", std::to_string(journal.keep)});
@@ -149,6 +153,12 @@ std::vector<std::string> journalPaths(const std::string& programDir) {
   ::closedir(dir);
   std::sort(paths.begin(), paths.end());
   return paths;
+}
+
+std::string folderIdentity(const std::string& path) {
+  struct stat state {};
+  if (::stat(path.c_str(), &state) != 0 || !S_ISDIR(state.st_mode)) return {};
+  return std::to_string(state.st_dev) + ":" + std::to_string(state.st_ino);
 }
 
 std::string newTransactionId() {

@@ -31,11 +31,12 @@ struct Journal {
   std::string id;    // unique per transaction; names its journal file and temporary files
   int64_t time = 0;  // when it began, seconds since 1970
   TransactionPurpose purpose = TransactionPurpose::Install;
-  std::string root;        // ends with "/"
-  std::string package;     // the package's name ("三端")
-  std::string generation;  // the folder of this transaction's backups, relative to the root
-  int keep = 0;            // install: generations kept once it is committed
-  std::string drop;        // rollback: the generation it undoes, removed once it is committed
+  std::string root;          // ends with "/"
+  std::string rootIdentity;  // the root folder's "DEVICE:INODE" when the transaction began
+  std::string package;       // the package's name ("三端")
+  std::string generation;    // the folder of this transaction's backups, relative to the root
+  int keep = 0;              // install: generations kept once it is committed
+  std::string drop;          // rollback: the generation it undoes, removed once it is committed
   std::vector<JournalEntry> entries;
   bool begun = false;      // complete: written whole before the first change
   bool committed = false;  // every change was made and flushed
@@ -51,6 +52,9 @@ std::optional<Journal> parseJournal(std::string_view text);
 std::string journalPath(const std::string& programDir, const std::string& id);
 // Every journal file in the program folder, in name order.
 std::vector<std::string> journalPaths(const std::string& programDir);
+
+// "DEVICE:INODE" of the folder at `path` (links followed); empty when it cannot be examined.
+std::string folderIdentity(const std::string& path);
 
 // A new unique transaction id (time and process id).
 std::string newTransactionId();

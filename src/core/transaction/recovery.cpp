@@ -17,6 +17,13 @@ RecoveryReport recoverOne(const std::string& programDir, const std::string& path
   report.purpose = journal.purpose;
   report.root = journal.root;
   report.package = journal.package;
+  // Undoing in a folder that is not the one the transaction changed (its file system not
+  // mounted yet) would find nothing to undo and forget the journal: it waits instead.
+  if (folderIdentity(journal.root) != journal.rootIdentity) {
+    report.outcome = RecoveryReport::Outcome::Failed;
+    report.failure = TransactionFailure{TransactionProblem::RootChanged, journal.root, 0};
+    return report;
+  }
   if (journal.committed) {
     finishTransaction(journal);
     report.outcome = RecoveryReport::Outcome::Completed;
@@ -91,6 +98,8 @@ std::string describeTransactionFailure(const TransactionFailure& failure) {
       return failure.path + ": 不是普通文件";
     case TransactionProblem::Unfinished:
       return failure.path + ": 上次中断的安装未能恢复";
+    case TransactionProblem::RootChanged:
+      return failure.path + ": 不是中断的安装所在的目录(未挂载?)";
     case TransactionProblem::SystemError:
       break;
   }

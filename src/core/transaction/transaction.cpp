@@ -125,6 +125,7 @@ class RootTransaction {
     journal_.time = static_cast<int64_t>(std::time(nullptr));
     journal_.purpose = request_.purpose;
     journal_.root = request_.root;
+    journal_.rootIdentity = folderIdentity(request_.root);
     journal_.package = request_.package;
     journal_.keep = request_.keep;
     journal_.drop = request_.dropGeneration;

@@ -55,6 +55,8 @@ enum class TransactionProblem {
   NotAFile,     // a file was to be put where a folder or special file is (`path`)
   Unfinished,   // the root has an interrupted transaction that could not be undone yet (`path`:
                 // its journal)
+  RootChanged,  // recovery: the root is missing or is another folder than the one the
+                // transaction changed (a file system not mounted); nothing was touched
 };
 
 struct TransactionFailure {
