@@ -9,6 +9,10 @@ namespace {
 
 constexpr char kPackages[] =
     "PACKAGE is 三端, 功能, 反挂 or 工具 (or server, plugin, anticheat, tools).\n";
+constexpr char kRootedPackages[] =
+    "PACKAGE is 三端, 功能 or 反挂 (or server, plugin, anticheat).\n"
+    "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
+    "                (default: the folder of this program)\n";
 constexpr char kCommonOptions[] =
     "--manifest URL  the manifest to read instead of the built-in one\n"
     "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
@@ -115,6 +119,12 @@ bool takesPackage(const CommandSpec& command) {
   return command.name != "fetch";
 }
 
+// rollback and validate work on a package's roots: the tools package has none, and they read
+// no manifest.
+bool takesRootedPackage(const CommandSpec& command) {
+  return command.name == "rollback" || command.name == "validate";
+}
+
 }  // namespace
 
 std::span<const CommandSpec> commandTable() {
@@ -147,7 +157,11 @@ void printCommandHelp(const CommandSpec& command, std::FILE* out) {
                command.name.data(), static_cast<int>(command.synopsis.size()),
                command.synopsis.data(), static_cast<int>(command.description.size()),
                command.description.data());
-  if (takesPackage(command)) std::fprintf(out, "%s%s", kPackages, kCommonOptions);
+  if (takesRootedPackage(command)) {
+    std::fprintf(out, "%s", kRootedPackages);
+  } else if (takesPackage(command)) {
+    std::fprintf(out, "%s%s", kPackages, kCommonOptions);
+  }
 }
 
 int commandUsageError(std::string_view name, std::string_view message) {

@@ -107,11 +107,12 @@ int writeNewFileFlushed(const std::string& path, const std::string& bytes) {
 }
 
 int copyContent(int in, int out) {
-  // In the kernel where it can (no copy through this process), else through a buffer.
+  // In the kernel where it can (no copy through this process); whatever it leaves (a file
+  // system that does not support it, or ends it early) goes through a buffer.
   for (;;) {
     const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
     if (moved > 0) continue;
-    if (moved == 0) return 0;
+    if (moved == 0) break;
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
     break;
