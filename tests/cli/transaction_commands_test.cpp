@@ -125,8 +125,14 @@ TEST_F(TransactionCommands, RollbackValidateAndAnUnchangedReinstall) {
   EXPECT_EQ(identities(), identity);
   EXPECT_TRUE(contains(cli("rollback --list"), "  1  "));
 
-  // validate compares sizes and CRC-32: an edit of the same size is found too.
+  // validate compares sizes and CRC-32: an edit of the same size is found too. A root
+  // without its listing (installed by an older version) is compared with the archive.
   EXPECT_TRUE(contains(cli("validate"), "all 4 files match the last install"));
+  const std::string listing = root + "/" + kBackupFolderName + "/三端/installed";
+  const std::string listingText = readWholeFile(listing);
+  deleteFile(listing);
+  EXPECT_TRUE(contains(cli("validate"), "all 4 files match 三端.zip"));
+  writeWholeFile(listing, listingText);
   dir.write("root/mir200/Envir/a.txt", "NEW A");
   deleteFile(root + "/SelGate/SelGate.exe");
   const auto damaged = snapshotTree(root);

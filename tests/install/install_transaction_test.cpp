@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "archive_tools.h"
+#include "install/event_pump.h"
 #include "install/install_jobs.h"
 #include "install/rollback_job.h"
 #include "platform/files.h"
@@ -92,6 +93,7 @@ class InstallTransaction : public ::testing::Test {
              {"mir200/Envir/keep.txt", "unchanged"},
              {"mir200/Envir/new/quest.txt", "new quest"},
              {"mir200/extra.dll", "new plugin"},
+             {"mir200/odd\tname\n.txt", "a name the journal must escape"},
              {"SelGate/SelGate.exe", "new gate"},
              {"SelGate/more/x.ini", "new ini"},
              {"readme.txt", "outside every server folder"}}) {
@@ -225,4 +227,23 @@ TEST_F(InstallTransaction, RecoveryWaitsForTheRootItChangedToBeThere) {
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].outcome, RecoveryReport::Outcome::RolledBack);
   EXPECT_EQ(snapshotTree(root), oldTree);
+}
+
+TEST_F(InstallTransaction, ClosingTheWindowMidwayPutsTheRootBackQuietly) {
+  // The window notes the request to quit while the job handles its events, here once two
+  // files of the root are in place.
+  struct QuitAfterTwoSwaps : TransactionObserver {
+    int swaps = 0;
+    void onStep(TransactionStep step, const std::string&) override {
+      if (step == TransactionStep::Swapped && ++swaps == 2) noteQuitRequest();
+    }
+  } quit;
+  const std::string root = dir.file("first");
+  install(root, &quit);
+  clearQuitRequest();
+  EXPECT_EQ(quit.swaps, 2);
+  ASSERT_EQ(window.boxes.size(), 1u);  // the reference install's, none of this job's
+  EXPECT_EQ(snapshotTree(root), oldTree);
+  EXPECT_EQ(temporariesBelow(root), std::vector<std::string>{});
+  EXPECT_TRUE(journalPaths(globals->programDir).empty());
 }
