@@ -12,7 +12,8 @@
 # release (or empty), then `sync`, so no one pays for another's dirty pages. The commands
 # alternate (the starting one rotates from run to run) and nothing is deleted before the end
 # (creating files soon after a large delete is much slower here): a run takes about 11 GB.
-# Prints every run, then the medians and their ratios.
+# Each command is timed to its end, and again to the end of a `sync` right after it (the time
+# until what it wrote is on disk). Prints every run, then the medians and their ratios.
 #   bench/install_update.sh [BUILD_DIR] OLD_CLI [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,6 +35,8 @@ done
 sync
 ls -l "$work"/*.zip
 
+seconds() { echo "scale=2; $1 / 1000000000" | bc | sed 's/^\./0./'; }
+
 # prepare base|empty: a new run folder with a program folder and roots a and b holding the
 # base release (or nothing), flushed to disk; prints its path.
 prepare() {
@@ -51,7 +54,8 @@ prepare() {
 }
 
 # install TOOL PERCENT base|empty: installs release PERCENT into the two roots of a prepared
-# run folder; prints the seconds it took, then the run folder.
+# run folder; prints the seconds it took and the seconds until a `sync` after it returned,
+# then the run folder.
 install() {
   local tool=$1 percent=$2 run start end
   run=$(prepare "$3")
@@ -70,7 +74,9 @@ install() {
   start=$(date +%s%N)
   "$@" >/dev/null
   end=$(date +%s%N)
-  echo "scale=2; ($end - $start) / 1000000000" | bc | sed 's/^\./0./'
+  sync
+  synced=$(date +%s%N)
+  echo "$(seconds $((end - start))) $(seconds $((synced - start)))"
   echo "$run"
 }
 
@@ -84,7 +90,7 @@ for tool in ours today pair; do
 done
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), processors: $(nproc)"
-declare -A times
+declare -A times synced
 cases=("ours 5 base" "today 5 base" "pair 5 base" "ours 100 base" "today 100 base"
   "pair 100 base" "ours 0 base" "ours 0 empty")
 for r in $(seq "$runs"); do
@@ -92,9 +98,10 @@ for r in $(seq "$runs"); do
   for k in $(seq 0 $((${#cases[@]} - 1))); do
     entry=${cases[$(((k + r) % ${#cases[@]}))]}
     read -r tool percent roots <<<"$entry"
-    { read -r t; read -r _; } < <(install "$tool" "$percent" "$roots")
+    { read -r t d; read -r _; } < <(install "$tool" "$percent" "$roots")
     times[$tool.$percent.$roots]+="$t "
-    line+=" [$tool $percent% $roots] ${t}s"
+    synced[$tool.$percent.$roots]+="$d "
+    line+=" [$tool $percent% $roots] ${t}s (synced ${d}s)"
   done
   echo "$line"
 done
@@ -102,21 +109,28 @@ echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 median() { printf '%s\n' $1 | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
+# table NAME ARRAY: the medians of one measure.
+table() {
+  local -n measured=$2
+  echo
+  echo "$1, medians of $runs runs, seconds"
+  printf '%-34s %7s %7s %9s %11s %13s\n' case ours older unzip+cp ours/older ours/unzip+cp
+  for percent in 5 100; do
+    o=$(median "${measured[ours.$percent.base]}")
+    t=$(median "${measured[today.$percent.base]}")
+    p=$(median "${measured[pair.$percent.base]}")
+    label="release over the previous, $percent % new"
+    [ "$percent" = 100 ] && label="release over the previous, all new"
+    printf '%-34s %7s %7s %9s %11s %13s\n' "$label" "$o" "$t" "$p" "$(ratio "$o" "$t")" \
+      "$(ratio "$o" "$p")"
+  done
+  same=$(median "${measured[ours.0.base]}")
+  full=$(median "${measured[ours.0.empty]}")
+  printf '%-34s %7s\n' "unchanged reinstall" "$same"
+  printf '%-34s %7s\n' "full install into empty roots" "$full"
+  echo "unchanged reinstall / full install: $(ratio "$same" "$full")"
+}
 echo
-echo "medians of $runs runs, seconds (ours flushes every new file and folder to disk; the"
-echo "older build, unzip and cp flush nothing)"
-printf '%-34s %7s %7s %9s %11s %13s\n' case ours older unzip+cp ours/older ours/unzip+cp
-for percent in 5 100; do
-  o=$(median "${times[ours.$percent.base]}")
-  t=$(median "${times[today.$percent.base]}")
-  p=$(median "${times[pair.$percent.base]}")
-  label="release over the previous, $percent % new"
-  [ "$percent" = 100 ] && label="release over the previous, all new"
-  printf '%-34s %7s %7s %9s %11s %13s\n' "$label" "$o" "$t" "$p" "$(ratio "$o" "$t")" \
-    "$(ratio "$o" "$p")"
-done
-same=$(median "${times[ours.0.base]}")
-full=$(median "${times[ours.0.empty]}")
-printf '%-34s %7s\n' "unchanged reinstall" "$same"
-printf '%-34s %7s\n' "full install into empty roots" "$full"
-echo "unchanged reinstall / full install: $(ratio "$same" "$full")"
+echo "ours flushes every new file and folder to disk; the older build, unzip and cp flush nothing"
+table "until the command returns" times
+table "until a sync after the command returns" synced

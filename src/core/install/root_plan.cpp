@@ -103,12 +103,12 @@ class Planner {
 
   bool equalsArchive(const std::string& path, const struct stat& state,
                      const InstallRecord& record) {
+    if (static_cast<uint64_t>(state.st_size) != record.size) return false;
     struct stat source {};
     if (::stat(record.sourcePath.c_str(), &source) == 0 && source.st_dev == state.st_dev &&
         source.st_ino == state.st_ino) {
       return true;
     }
-    if (static_cast<uint64_t>(state.st_size) != record.size) return false;
     if (std::optional<bool> known = verdicts_.equal(path + '\0' + record.archivePath, state)) {
       return *known;
     }

@@ -11,7 +11,9 @@
 namespace {
 
 constexpr size_t kNameKept = 200;  // leaves room for the suffix within NAME_MAX
-constexpr size_t kFilesInFlight = 32;
+// Files whose write-back runs before the oldest is flushed: flushing one commits the file
+// system's journal for the others too, so a longer window means fewer commits to wait for.
+constexpr size_t kFilesInFlight = 128;
 
 // Copies a regular file to a new file at `to` (created exclusively, never through a link):
 // content, permission bits and times. 0 or errno.
@@ -80,7 +82,6 @@ bool makeOwnFolders(const std::string& path) {
 }
 
 int keepBackup(const std::string& file, const std::string& backup, const std::string& id) {
-  if (!makeOwnFolders(folderOf(backup))) return errno;
   if (::linkat(AT_FDCWD, file.c_str(), AT_FDCWD, backup.c_str(), 0) == 0) return 0;
   if (errno != EXDEV && errno != EPERM && errno != EMLINK && errno != ENOTSUP) return errno;
   // Another file system (a folder linked below the root), or links refused: a copy.

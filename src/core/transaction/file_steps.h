@@ -25,11 +25,11 @@ bool syncFolder(const std::string& folder);
 // its place is an error). False with errno set.
 bool makeOwnFolders(const std::string& path);
 
-// Keeps what lies at `file` (a regular file or a symbolic link) at `backup`: a hard link when
-// the two are on one file system and the system allows it (no byte is copied), a copy
-// otherwise. A copy is written beside the backup as a temporary file named for `id`, flushed,
-// and renamed into place, so a backup that exists is always whole. The folders of `backup` are
-// created. 0, or the errno of the failed step.
+// Keeps what lies at `file` (a regular file or a symbolic link) at `backup`, whose folder
+// exists: a hard link when the two are on one file system and the system allows it (no byte is
+// copied), a copy otherwise. A copy is written beside the backup as a temporary file named for
+// `id`, flushed, and renamed into place, so a backup that exists is always whole. 0, or the
+// errno of the failed step.
 int keepBackup(const std::string& file, const std::string& backup, const std::string& id);
 
 // Puts a copy of what lies at `from` (a regular file, with its permission bits and times, or a

@@ -191,10 +191,13 @@ class RootTransaction {
   std::optional<Failed> keep(const Planned& planned) {
     const std::string backup =
         backupPathIn(request_.root, journal_.generation, planned.change->path);
+    const std::string folder = folderOf(backup);
+    if (backupFolders_.insert(folder).second && !makeOwnFolders(folder)) {
+      return systemFailure(folder, errno);
+    }
     if (int error = keepBackup(planned.path, backup, journal_.id); error != 0) {
       return systemFailure(planned.path, error);
     }
-    backupFolders_.insert(folderOf(backup));
     return std::nullopt;
   }
 
