@@ -9,6 +9,9 @@
   make_archives.py road DIR         a server package: about 370 MiB in 900 files below Mir200/
                                     and SelGate/, nine tenths of the bytes incompressible (a
                                     deflated zip of it is about 360 MB)
+  make_archives.py release DIR P    the mixed tree below mir200/, as release P: 0 is the base;
+                                    with P > 0, P % of the files have new bytes (half of them
+                                    at a new size) and 20 files are new
 The contents are fixed by a seed, so every run measures the same bytes."""
 import os
 import random
@@ -53,6 +56,33 @@ def mixed(root):
         write('%s/%s/f%04d.bin' % (root, folders[k % len(folders)], k), data)
 
 
+def release(root, percent):
+    # The base release and every later one share their random choices; only the changed
+    # files draw new bytes, from a generator of their own.
+    base = random.Random(20240614)
+    changes = random.Random(20240615)
+    folders = ['mir200/d%02d/s%d' % (a, b) for a in range(10) for b in range(5)]
+    sizes = ([base.randint(1 << 10, 64 << 10) for _ in range(1700)] +
+             [base.randint(256 << 10, 2 << 20) for _ in range(280)] +
+             [base.randint(4 << 20, 8 << 20) for _ in range(20)])
+    base.shuffle(sizes)
+    for k, size in enumerate(sizes):
+        seed = k
+        if k % 100 < percent:
+            seed = 100000 + k
+            size += 1024 if k % 2 else 0
+        part = random.Random(seed)
+        if k % 3 == 0:
+            data = part.randbytes(size)
+        else:
+            at = part.randrange(0, len(POOL) - size)
+            data = POOL[at:at + size]
+        write('%s/%s/f%04d.bin' % (root, folders[k % len(folders)], k), data)
+    if percent > 0:
+        for k in range(20):
+            write('%s/mir200/new/n%02d.bin' % (root, k), changes.randbytes(64 << 10))
+
+
 def small(root):
     for k in range(20000):
         write('%s/g%03d/f%05d.txt' % (root, k % 40, k), text_bytes(rng.randint(1 << 10, 4 << 10)))
@@ -80,5 +110,7 @@ if __name__ == '__main__':
         small(root)
     elif kind == 'road':
         road(root)
+    elif kind == 'release':
+        release(root, int(sys.argv[3]))
     else:
         flat(root, int(sys.argv[3]))

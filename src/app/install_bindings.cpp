@@ -1,6 +1,7 @@
 // The four install buttons run their install jobs on the window thread, on the window's zip
-// component. A request to quit that arrives while a job handles window events is noted
-// for the job (which then ends quietly) and still goes on to end the application.
+// component; the three rollback buttons undo the last install of their package in its roots. A
+// request to quit that arrives while a job handles window events is noted for the job (which then
+// ends quietly) and still goes on to end the application.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -9,6 +10,7 @@
 #include "bindings.h"
 #include "install/event_pump.h"
 #include "install/install_jobs.h"
+#include "install/rollback_job.h"
 #include "main_window.h"
 
 namespace {
@@ -45,4 +47,14 @@ void bindInstallButtons(MainWindow& window, Globals& g) {
   }
   QObject::connect(w->按钮_工具安装, &QPushButton::clicked, w,
                    [w, &g] { installTools(g, w->ZIP压缩1); });
+  const std::pair<QPushButton*, PackageId> rollbacks[] = {
+      {w->按钮_回滚三端, PackageId::Server},
+      {w->按钮_回滚功能, PackageId::Plugin},
+      {w->按钮_回滚反挂, PackageId::AntiCheat},
+  };
+  for (auto [button, id] : rollbacks) {
+    const PackageInfo* package = &packageInfo(id);
+    QObject::connect(button, &QPushButton::clicked, w,
+                     [&g, package] { rollbackPackage(g, *package); });
+  }
 }

@@ -107,6 +107,15 @@ void MainWindow::buildDownloadPage() {
   按钮_工具安装 = make<QPushButton>(分组框5, control::按钮_工具安装, 112, 26, 56, 26);
   标签5 = make<QLabel>(分组框5, control::标签5, 15, 62, 56, 16);
 
+  // Rollback sits in the free space below each 安装 button, as wide as it; nothing moves.
+  按钮_回滚三端 = make<QPushButton>(分组框1, control::按钮_回滚三端, 112, 164, 56, 22);
+  按钮_回滚功能 = make<QPushButton>(分组框2, control::按钮_回滚功能, 112, 164, 48, 22);
+  按钮_回滚反挂 = make<QPushButton>(分组框3, control::按钮_回滚反挂, 112, 164, 48, 22);
+  for (QPushButton* button : {按钮_回滚三端, 按钮_回滚功能, 按钮_回滚反挂}) {
+    button->setText(QStringLiteral("回滚"));
+    button->setToolTip(QStringLiteral("回滚到上次安装前的状态"));
+  }
+
   for (QPushButton* button : {按钮_下载三端, 按钮_下载功能, 按钮_下载反挂, 按钮_下载工具}) {
     button->setText(QStringLiteral("下载"));
   }

@@ -46,6 +46,10 @@ class MainWindow : public QWidget {
   QPushButton* 按钮_下载反挂;
   QPushButton* 按钮_安装反挂;
   QLabel* 标签3;
+  // Below each 安装 button (not in the original template): rollback of the last install.
+  QPushButton* 按钮_回滚三端;
+  QPushButton* 按钮_回滚功能;
+  QPushButton* 按钮_回滚反挂;
   QGroupBox* 分组框5;
   QPushButton* 按钮_下载工具;
   QPushButton* 按钮_工具安装;

@@ -14,6 +14,8 @@
 #include "platform/files.h"
 #include "platform/system_info.h"
 #include "shell/controls.h"
+#include "transaction/recovery.h"
+#include "transaction/transaction.h"
 #include "transfer/output_file.h"
 #include "update/settings.h"
 #include "update/update_check.h"
@@ -67,9 +69,9 @@ std::optional<FailureReport> endedDownload(CommandSession& session, const Packag
     // archive beside the program (if any) is the one it was.
     const ContentMismatch& first = outcome.mismatches.front();
     return tellFailure(command, "download", FailureKind::Integrity, g.downloadTargetPath,
-                       std::string(package.archive) + " " + first.what + "与远程配置不符 (manifest " +
-                           first.expected + ", download " + first.actual +
-                           "; the download was discarded)");
+                       std::string(package.archive) + " " + first.what +
+                           "与远程配置不符 (manifest " + first.expected + ", download " +
+                           first.actual + "; the download was discarded)");
   }
   if (outcome.ending != TaskEnding::Complete) {
     std::string what = outcome.message.empty() ? "下载未完成" : outcome.message;
@@ -116,6 +118,7 @@ CommandSession::CommandSession(std::string command, const OperatorOptions& optio
     applyVendorManifest(g);
   }
   applyVendorTrust(g);
+  hooks_ = installHooksFor(options, g.programDir);
 }
 
 CommandSession::~CommandSession() {
@@ -216,21 +219,13 @@ int downloadPackage(CommandSession& session, const PackageInfo& package, Package
   return 0;
 }
 
-void installInto(CommandSession& session, const PackageInfo& package,
-                 const std::vector<std::string>& roots, PackageReport& report) {
-  Globals& g = session.state();
-  session.window.successMessage = kInstallDone;
-  const size_t messagesBefore = session.window.messages.size();
-  ZIP zip;
-  if (package.directoryBox == nullptr) {
-    installTools(g, zip);
-  } else {
-    std::string lines;
-    for (const std::string& root : roots) lines += (lines.empty() ? "" : "\n") + root;
-    session.window.setText(package.directoryBox, lines);
-    report.roots = roots;
-    installPackage(g, package, zip);
-  }
+namespace {
+
+// The failures the install job told in its message boxes since `messagesBefore`; true when it
+// also ended with 安装完成.
+bool collectInstallMessages(CommandSession& session, const PackageInfo& package,
+                            size_t messagesBefore, PackageReport& report) {
+  const Globals& g = session.state();
   bool complete = false;
   const std::vector<std::string>& messages = session.window.messages;
   for (size_t k = messagesBefore; k < messages.size(); ++k) {
@@ -244,9 +239,50 @@ void installInto(CommandSession& session, const PackageInfo& package,
                                archive ? g.programDir + package.archive : std::string(),
                                messages[k]});
   }
+  return complete;
+}
+
+}  // namespace
+
+int installInto(CommandSession& session, const PackageInfo& package,
+                const std::vector<std::string>& roots, PackageReport& report) {
+  Globals& g = session.state();
+  session.window.successMessage = kInstallDone;
+  const size_t messagesBefore = session.window.messages.size();
+  ZIP zip;
+  if (package.directoryBox == nullptr) {
+    installTools(g, zip);
+  } else {
+    std::string lines;
+    for (const std::string& root : roots) lines += (lines.empty() ? "" : "\n") + root;
+    session.window.setText(package.directoryBox, lines);
+    report.roots = roots;
+    installStopSignals();
+    HookedTransactions hooked(session.hooks(), session.command(), package, "install");
+    const std::vector<RootFailure> failed = installPackage(g, package, zip, &hooked);
+    report.failures.insert(report.failures.end(), hooked.failures().begin(),
+                           hooked.failures().end());
+    if (const int signal = stopSignal(); signal != 0) {
+      for (const RootFailure& root : failed) {
+        if (root.failure.problem != InstallProblem::Stopped &&
+            root.failure.problem != InstallProblem::Cancelled) {
+          continue;
+        }
+        std::string where = root.restored ? restoredText(root.root, TransactionPurpose::Install)
+                                          : std::string("before changing ") + root.root;
+        report.failures.push_back(
+            tellFailure(session.command(), "install", FailureKind::None, root.root,
+                        std::string(signal == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM") +
+                            "; " + where));
+        return signal;
+      }
+    }
+  }
+  const bool complete = collectInstallMessages(session, package, messagesBefore, report);
   if (complete && report.failures.empty()) {
     report.done.push_back(package.directoryBox == nullptr ? "extract" : "install");
   }
+  return 0;
 }
 
 int finishCommand(const OperatorOptions& options, CommandReport& report, int success) {

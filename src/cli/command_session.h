@@ -13,6 +13,7 @@
 
 #include "command_report.h"
 #include "console_window.h"
+#include "install_hooks.h"
 #include "operator_options.h"
 #include "shell/globals.h"
 
@@ -34,6 +35,9 @@ class CommandSession {
   std::FILE* people() const { return people_; }
   // A report of this command with its manifest, password masked.
   CommandReport newReport() const;
+  // The hooks an install runs around each root (--before-install, --after-install, else
+  // Config.ini [Hooks]).
+  const InstallHooks& hooks() const { return hooks_; }
 
   ConsoleWindow window;
 
@@ -41,6 +45,7 @@ class CommandSession {
   std::string command_;
   std::FILE* people_;
   std::unique_ptr<Globals> globals_;
+  InstallHooks hooks_;
 };
 
 // The program folder the options name.
@@ -68,9 +73,12 @@ int downloadPackage(CommandSession& session, const PackageInfo& package, Package
 // Installs the archive of `package` as its 安装 button does into `roots` (the tools package
 // is only extracted). Records "install" or "extract" in report.done when the job ended with
 // 安装完成 and nothing failed; every failure (already told on standard error by the job's
-// message boxes) goes to report.failures as a local-file failure.
-void installInto(CommandSession& session, const PackageInfo& package,
-                 const std::vector<std::string>& roots, PackageReport& report);
+// message boxes) goes to report.failures as a local-file failure, after the failures of the
+// hooks (InstallHooks), which run around each root. SIGINT or SIGTERM stops it
+// with the root being changed put back (told on standard error); returns that signal, 0 when
+// none stopped it.
+int installInto(CommandSession& session, const PackageInfo& package,
+                const std::vector<std::string>& roots, PackageReport& report);
 
 // Ends a command: the JSON document on standard output with --json, and the exit status:
 // the status of the first failure, else `success`.

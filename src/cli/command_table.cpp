@@ -9,6 +9,10 @@ namespace {
 
 constexpr char kPackages[] =
     "PACKAGE is 三端, 功能, 反挂 or 工具 (or server, plugin, anticheat, tools).\n";
+constexpr char kRootedPackages[] =
+    "PACKAGE is 三端, 功能 or 反挂 (or server, plugin, anticheat).\n"
+    "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
+    "                (default: the folder of this program)\n";
 constexpr char kCommonOptions[] =
     "--manifest URL  the manifest to read instead of Config.ini's [Vendor] Manifest= or the\n"
     "                built-in one\n"
@@ -20,7 +24,7 @@ constexpr char kCommonOptions[] =
     "--quiet, -q     nothing for people on stdout (failures still go to stderr)\n"
     "Every option also takes the form --name=value.\n";
 
-const std::array<CommandSpec, 8> kCommands = {{
+const std::array<CommandSpec, 10> kCommands = {{
     {"fetch",
      "URL PATH [--connections N] [--retries N] [--timeout SECONDS] [--overwrite] [--continue] "
      "[--speed-limit BYTES_PER_SECOND] [--proxy HOST[:PORT]] [--referer TEXT] [--insecure] "
@@ -101,8 +105,13 @@ const std::array<CommandSpec, 8> kCommands = {{
      "into every server root (the tools package is only extracted). 安装完成 goes to stdout,\n"
      "every other message (a failure, naming its archive or root) to stderr.\n"
      "--wait SECONDS     while another 下载器 uses DIR, wait this long for it (default 0)\n"
+     "Each root is one transaction: it ends with every file of the package or as it was, and\n"
+     "files that already equal the archive's are left alone. What an install replaces is kept\n"
+     "in ROOT/.下载器备份/ for rollback ([Backup] Keep= in Config.ini, default 2 installs).\n"
+     "SIGINT and SIGTERM put the root being changed back as it was.\n"
      "Exit status: 0 when every root was installed and the job ended with 安装完成; 5 local\n"
-     "file (an archive or root that failed, or DIR in use by another 下载器).\n",
+     "file (an archive or root that failed, or DIR in use by another 下载器); 130 / 143\n"
+     "stopped by SIGINT / SIGTERM.\n",
      &runInstallCommand},
     {"update",
      "[PACKAGE...] [--dir DIR] [--manifest URL] [--root DIR ...] [--dry-run] [--json] [--quiet] "
@@ -155,6 +164,28 @@ const std::array<CommandSpec, 8> kCommands = {{
      "nor GBK); 2 usage; 5 a file cannot be read or written, or a URL names no file below\n"
      "SITE_DIR.\n",
      &runPublishCommand},
+    {"rollback", "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--list] [--wait SECONDS]",
+     "Puts each root back as it was before the last install of the package: the files it\n"
+     "replaced come back from their backups, the files and folders it created go, the plugin\n"
+     "list is restored. Each rollback undoes one more install, as far as backups are kept.\n"
+     "--list             show the installs kept for rollback instead, newest first\n"
+     "--wait SECONDS     while another 下载器 uses DIR, wait this long for it (default 0)\n"
+     "Exit status: 0 rolled back (or listed); 1 no install kept to roll back; 5 local file (a\n"
+     "root that failed, or DIR in use); 130 / 143 stopped by SIGINT / SIGTERM (the root is put\n"
+     "back as it was before the rollback).\n",
+     &runRollbackCommand},
+    {"validate", "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--repair] [--wait SECONDS]",
+     "Compares the files below each root with the last install of the package (sizes, then\n"
+     "CRC-32, as the archive's central directory gave them; nothing is extracted) and lists\n"
+     "each file that is missing or differs. A root installed before such records were kept\n"
+     "is compared with the archive in DIR.\n"
+     "--repair           put the missing and differing files back from the archive in DIR, as\n"
+     "                   one install (which rollback can undo)\n"
+     "--wait SECONDS     while another 下载器 uses DIR, wait this long for it (default 0)\n"
+     "Exit status: 0 every file matches (or was repaired); 1 some differ or are missing; 5\n"
+     "local file (a missing root, no archive to compare with, a repair that failed, DIR in\n"
+     "use); 130 / 143 stopped by SIGINT / SIGTERM.\n",
+     &runValidateCommand},
 }};
 
 bool takesPackage(const CommandSpec& command) {
@@ -162,6 +193,12 @@ bool takesPackage(const CommandSpec& command) {
     if (command.name == name) return true;
   }
   return false;
+}
+
+// rollback and validate work on a package's roots: the tools package has none, and they read
+// no manifest.
+bool takesRootedPackage(const CommandSpec& command) {
+  return command.name == "rollback" || command.name == "validate";
 }
 
 }  // namespace
@@ -196,7 +233,11 @@ void printCommandHelp(const CommandSpec& command, std::FILE* out) {
                command.name.data(), static_cast<int>(command.synopsis.size()),
                command.synopsis.data(), static_cast<int>(command.description.size()),
                command.description.data());
-  if (takesPackage(command)) std::fprintf(out, "%s%s", kPackages, kCommonOptions);
+  if (takesRootedPackage(command)) {
+    std::fprintf(out, "%s", kRootedPackages);
+  } else if (takesPackage(command)) {
+    std::fprintf(out, "%s%s", kPackages, kCommonOptions);
+  }
 }
 
 int commandUsageError(std::string_view name, std::string_view message) {

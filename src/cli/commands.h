@@ -13,3 +13,5 @@ int runUpdateCommand(const std::vector<std::string>& arguments);
 int runKeygenCommand(const std::vector<std::string>& arguments);
 int runSignCommand(const std::vector<std::string>& arguments);
 int runPublishCommand(const std::vector<std::string>& arguments);
+int runRollbackCommand(const std::vector<std::string>& arguments);
+int runValidateCommand(const std::vector<std::string>& arguments);

@@ -6,12 +6,22 @@
 
 #include "exit_status.h"
 #include "shell/program_folder.h"
+#include "transaction/recovery.h"
 
 namespace {
 
 void say(std::string_view command, const std::string& text) {
   std::fprintf(stderr, "downloader-cli %.*s: %s\n", static_cast<int>(command.size()),
                command.data(), text.c_str());
+}
+
+// What an interrupted install left is put right before the command does anything else.
+void recoverInterruptedInstalls(std::string_view command, std::string programDir) {
+  if (programDir.empty() || programDir.back() != '/') programDir += '/';
+  for (const RecoveryReport& report : recoverInterruptedTransactions(programDir)) {
+    const std::string text = describeRecovery(report);
+    if (!text.empty()) say(command, text);
+  }
 }
 
 }  // namespace
@@ -28,6 +38,7 @@ CommandFolderLock lockProgramFolder(std::string_view command, const std::string&
   switch (result.state) {
     case FolderLockState::Taken:
       taken.lock = std::move(result.lock);
+      recoverInterruptedInstalls(command, programDir);
       return taken;
     case FolderLockState::Busy:
       taken.reason =

@@ -1,6 +1,8 @@
 #pragma once
 // The step every command that changes the program folder takes first: the folder's lock,
-// held until the command ends, or a refusal that says why on standard error.
+// held until the command ends, or a refusal that says why on standard error. Once the lock is
+// taken, installs that an interrupted run left unfinished are completed or undone, each root
+// put back being named on standard error.
 #include <optional>
 #include <string>
 #include <string_view>

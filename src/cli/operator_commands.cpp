@@ -79,8 +79,9 @@ int install(const OperatorOptions& options) {
   PackageReport done;
   done.package = &package;
   done.state = "unknown";
-  installInto(session, package, options.roots, done);
+  const int stoppedBy = installInto(session, package, options.roots, done);
   report.packages.push_back(std::move(done));
+  if (stoppedBy != 0) report.exitStatus = 128 + stoppedBy;
   return finishCommand(options, report);
 }
 

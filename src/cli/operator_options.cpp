@@ -28,18 +28,23 @@ struct OptionRow {
 constexpr std::string_view kEvery = "check download install update";
 
 const OptionRow kOptions[] = {
-    {"--dir", "", Kind::Text, kEvery, nullptr, &OperatorOptions::dir},
+    {"--dir", "", Kind::Text, "check download install update rollback validate", nullptr,
+     &OperatorOptions::dir},
     {"--manifest", "", Kind::Text, "check download update"},
-    {"--root", "", Kind::List, "install update"},
+    {"--root", "", Kind::List, "install update rollback validate"},
     {"--json", "", Kind::Flag, kEvery, &OperatorOptions::json},
     {"--quiet", "-q", Kind::Flag, kEvery, &OperatorOptions::quiet},
     {"--dry-run", "", Kind::Flag, "update", &OperatorOptions::dryRun},
+    {"--list", "", Kind::Flag, "rollback", &OperatorOptions::list},
+    {"--repair", "", Kind::Flag, "validate", &OperatorOptions::repair},
     {"--notify", "", Kind::Text, "update", nullptr, &OperatorOptions::notify},
+    {"--before-install", "", Kind::Text, "install update rollback validate"},
+    {"--after-install", "", Kind::Text, "install update rollback validate"},
     {"--retries", "", Kind::Count, "download update", nullptr, nullptr, &OperatorOptions::retries,
      0, std::numeric_limits<int32_t>::max()},
     {"--timeout", "", Kind::Count, "download update", nullptr, nullptr,
      &OperatorOptions::timeoutSeconds, 1, kLongestSeconds},
-    {"--wait", "", Kind::Count, "download install update", nullptr, nullptr,
+    {"--wait", "", Kind::Count, "download install update rollback validate", nullptr, nullptr,
      &OperatorOptions::waitSeconds, 0, kLongestSeconds},
     {"--notify-timeout", "", Kind::Count, "update", nullptr, nullptr,
      &OperatorOptions::notifySeconds, 1, kLongestSeconds},
@@ -105,6 +110,10 @@ std::string apply(const OptionRow& row, const std::string& value, OperatorOption
         options.manifest = value;
       } else if (name == "--trusted-comment") {
         options.trustedComment = value;
+      } else if (name == "--before-install") {
+        options.beforeInstall = value;
+      } else if (name == "--after-install") {
+        options.afterInstall = value;
       } else if (name == "--dir") {
         options.dir = absolutePath(value);
       } else {

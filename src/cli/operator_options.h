@@ -1,5 +1,6 @@
 #pragma once
-// The options of the operator's commands (check, download, install, update) and the vendor's
+// The options of the operator's commands (check, download, install, update, rollback,
+// validate) and the vendor's
 // (keygen, sign, publish): one table says which command takes which option, so every command
 // reads "--name value" and "--name=value" alike and refuses the same way.
 #include <cstdint>
@@ -29,6 +30,10 @@ struct OperatorOptions {
   bool json = false;   // one JSON document on standard output
   bool quiet = false;  // nothing on standard output but the JSON document; failures still told
   bool dryRun = false;
+  bool list = false;                         // rollback --list
+  bool repair = false;                       // validate --repair
+  std::optional<std::string> beforeInstall;  // --before-install: over Config.ini's [Hooks]
+  std::optional<std::string> afterInstall;   // --after-install
   // The vendor's commands:
   std::string target;                         // sign: the manifest; publish: the site folder
   std::string publicKeyFile;                  // --public-key

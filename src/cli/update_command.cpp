@@ -94,7 +94,7 @@ int updatePackage(CommandSession& session, PackageReport& report) {
   if (int stoppedBy = downloadPackage(session, package, report); stoppedBy != 0) return stoppedBy;
   if (!report.failures.empty()) return 0;
   if (planned(report, "install") || planned(report, "extract")) {
-    installInto(session, package, report.roots, report);
+    return installInto(session, package, report.roots, report);
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/files.h"
+#include "transaction/journal.h"
 #include "window_fixture.h"
 
 namespace {
@@ -69,6 +70,26 @@ class InstallButtonsTest : public QObject {
     QVERIFY(w.按钮_工具安装->isEnabled());
   }
 
+  void rollbackButtonUndoesTheLastInstallInEachRoot() {
+    WindowFixture fixture;
+    QVERIFY(makeArchive(fixture.program.file("三端.zip"), {{"mir200/M2Server.exe", "m2"}}));
+    fixture.open();
+    MainWindow& w = *fixture.window;
+    TempDir root;
+    root.write("mir200/M2Server.exe", "old");
+    w.编辑框_三端目录->setPlainText(QString::fromStdString(root.path()));
+    BoxAnswerer answerer;
+    w.按钮_安装三端->click();
+    QCOMPARE(readWholeFile(root.file("mir200/M2Server.exe")), std::string("m2"));
+    w.按钮_回滚三端->click();
+    w.按钮_回滚三端->click();
+    QCOMPARE(answerer.texts,
+             (std::vector<std::string>{"安装完成", root.path() + "/ 已回滚到上次安装前的状态",
+                                       root.path() + "/ 没有可回滚的安装"}));
+    QCOMPARE(readWholeFile(root.file("mir200/M2Server.exe")), std::string("old"));
+    QVERIFY(w.按钮_回滚三端->isEnabled());
+  }
+
   void extractionFailureBoxHasNoOwner() {
     WindowFixture fixture;
     fixture.program.write("反挂.zip", "no zip archive");
@@ -95,7 +116,7 @@ class InstallButtonsTest : public QObject {
 
     QVERIFY(answerer.texts.empty());
     QVERIFY(!fileExists(root.file("mir200")));
-    QVERIFY(fileExists(fixture.program.file("Velmar三端/mir200/b.dll")));
+    QVERIFY(journalPaths(fixture.program.path() + "/").empty());
     QVERIFY(w.按钮_安装三端->isEnabled());
   }
 };

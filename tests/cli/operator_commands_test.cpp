@@ -145,6 +145,7 @@ TEST(OperatorPaths, RelativeDirAndRootMeanTheFoldersBelowTheCurrentOne) {
       << missing.output;
 
   // A root that fails names the file and the reason on standard error.
+  writeWholeFile(work.file("root/RunGate/RunGate.exe"), "old");
   ::chmod(work.file("root/RunGate/RunGate.exe").c_str(), 0444);
   Outcome readOnly = runCli("install 反挂 --dir " + shellQuote(work.file("prog")) + " --root " +
                                 shellQuote(work.file("root")),

@@ -159,7 +159,7 @@ TEST_F(InstallJob, PluginListsKeepTheirLineEndingAndAListThatIsNoTextFailsItsRoo
                                "安装完成"}));
   EXPECT_EQ(readWholeFile(unix + "/Mir200/PlugList.txt"), "A.dll\n qzvm2plusload.DLL \n");
   EXPECT_EQ(readWholeFile(wideList), utf16);
-  EXPECT_EQ(readWholeFile(wide + "/Mir200/a.dll"), "a");  // the files went in all the same
+  EXPECT_FALSE(fileExists(wide + "/Mir200/a.dll"));  // all or nothing: the root is untouched
 }
 
 TEST_F(InstallJob, MarkersIgnoreCaseAndExistingFoldersOfAnotherCaseAreUsed) {
@@ -188,7 +188,7 @@ TEST_F(InstallJob, MarkersInTheProgramFoldersOwnPathNeverCount) {
   EXPECT_EQ(readWholeFile(root + "/mir200/M2Server.exe"), "m2");
 }
 
-TEST_F(InstallJob, AFailedCopySkipsTheRestOfThatRootOnly) {
+TEST_F(InstallJob, AFailedCopyLeavesThatRootUntouchedAndTheOthersGoOn) {
   makeArchive("功能.zip", {{"Mir200/a.dll", "a"}, {"Mir200/b.dll", "b"}});
   std::string blocked = makeRoot("blocked"), good = makeRoot("good");
   // A folder where the file belongs: no copy can replace it, not even as root.
@@ -203,7 +203,7 @@ TEST_F(InstallJob, AFailedCopySkipsTheRestOfThatRootOnly) {
                    "安装完成"}));
   EXPECT_TRUE(allOwnedByMainWindow());
   EXPECT_FALSE(fileExists(blocked + "/Mir200/b.dll"));
-  EXPECT_EQ(readWholeFile(blocked + "/Mir200/PlugList.txt"), "QZVM2PlusLoad.dll\r\n");
+  EXPECT_EQ(readWholeFile(blocked + "/Mir200/PlugList.txt"), "jxq.dll\r\n");
   EXPECT_EQ(readWholeFile(good + "/Mir200/b.dll"), "b");
 }
 
@@ -240,7 +240,8 @@ TEST_F(InstallJob, ReadOnlyDestinationsFailTheirRootWhoeverInstalls) {
   // A read-only list that already reads right needs no change and is no failure.
   EXPECT_EQ(readWholeFile(doneList), "QZVM2PlusLoad.dll\r\n");
   EXPECT_EQ(readWholeFile(oldList), "jxq.dll\r\n");
-  EXPECT_EQ(readWholeFile(list + "/Mir200/b.dll"), "b");
+  EXPECT_FALSE(fileExists(list + "/Mir200/b.dll"));
+  EXPECT_EQ(readWholeFile(done + "/Mir200/b.dll"), "b");
 }
 
 TEST_F(InstallJob, ExtractionFailureShowsItsMessageAloneWithoutOwner) {
@@ -317,7 +318,7 @@ TEST_F(InstallJob, NoJobStartsWhileOneRunsAndTheButtonsComeBack) {
 
   installPackage(*globals, packageInfo(PackageId::Server), zip);
 
-  EXPECT_EQ(window.pumps, 3);         // two files, one folder
+  EXPECT_EQ(window.pumps, 9);         // two files compared; four changes prepared, three swapped
   EXPECT_EQ(disabledDuringPumps, 1);  // the first pump; later ones see 反挂 enabled
   EXPECT_EQ(boxTexts(), Paths{"安装完成"});
   EXPECT_FALSE(fileExists(dir.file("prog/其他工具")));

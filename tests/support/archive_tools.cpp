@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "transaction/generations.h"
+
 namespace {
 
 const char kPythonPrelude[] =
@@ -86,6 +88,10 @@ std::vector<std::string> listTree(const std::string& path) {
   for (auto it = std::filesystem::recursive_directory_iterator(path, error);
        it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     std::string relative = std::filesystem::relative(it->path(), path).string();
+    if (it.depth() == 0 && it->path().filename() == kBackupFolderName) {
+      it.disable_recursion_pending();
+      continue;
+    }
     if (it->is_directory() && !it->is_symlink()) relative += "/";
     names.push_back(relative);
   }

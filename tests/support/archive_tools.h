@@ -25,5 +25,6 @@ void infoZip(const std::string& directory, const std::vector<std::string>& optio
 // The names of a directory's entries, sorted; empty when it cannot be read.
 std::vector<std::string> listDirectory(const std::string& path);
 
-// Every path below `path` (relative, "/"-separated, directories ending with "/"), sorted.
+// Every path below `path` (relative, "/"-separated, directories ending with "/"), sorted. The
+// backup folder that installs keep in a root (".下载器备份/" at the top) is left out.
 std::vector<std::string> listTree(const std::string& path);

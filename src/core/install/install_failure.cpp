@@ -15,6 +15,14 @@ std::string reasonText(const InstallFailure& failure) {
       return "不是普通文件";
     case InstallProblem::NotText:
       return "不是系统代码页的文本";
+    case InstallProblem::Stopped:
+      return "安装已停止";
+    case InstallProblem::Cancelled:
+      return "安装已取消";
+    case InstallProblem::ArchiveDiffers:
+      return "不是上次安装的压缩包";
+    case InstallProblem::Unfinished:
+      return "上次中断的安装未能恢复";
     case InstallProblem::SystemError:
       break;
   }

@@ -5,12 +5,18 @@
 #include <string>
 
 enum class InstallProblem {
-  NoSpace,      // the root's file system lacks room for the package's files (path: the root)
-  ReadOnly,     // the destination has no write permission bit at all, so it is left alone
-                // even where the folder would let it be replaced (root included)
-  NotAFile,     // the destination (or the source) is a folder, FIFO, socket or device
-  NotText,      // the plugin list is no text of the system's code page
-  SystemError,  // a system call failed with `error`
+  NoSpace,         // the root's file system lacks room for the package's files (path: the root)
+  ReadOnly,        // the destination has no write permission bit at all, so it is left alone
+                   // even where the folder would let it be replaced (root included)
+  NotAFile,        // the destination (or the source) is a folder, FIFO, socket or device
+  NotText,         // the plugin list is no text of the system's code page
+  SystemError,     // a system call failed with `error`
+  Stopped,         // the install was stopped (a quit, SIGINT or SIGTERM) and the root put back
+                   // (path: the root)
+  Cancelled,       // the caller declined before the first change (path: the root)
+  ArchiveDiffers,  // the archive does not hold the files last installed (path: the archive)
+  Unfinished,      // an interrupted install in this root could not be undone yet (path: its
+                   // journal in the program folder)
 };
 
 struct InstallFailure {

@@ -66,34 +66,56 @@ PluginListEdit rewritePluginList(std::string_view stored, const std::vector<std:
   return edit;
 }
 
-InstallResult updatePluginList(const std::string& root, const std::vector<std::string>& names,
-                               CaseInsensitiveNames* lookup) {
+PluginListPlan planPluginList(const std::string& root, const std::vector<std::string>& names,
+                              CaseInsensitiveNames* lookup) {
   CaseInsensitiveNames ownLookup;
   CaseInsensitiveNames& found = lookup != nullptr ? *lookup : ownLookup;
   std::string base = root;
   if (base.empty() || base.back() != '/') base += '/';
   const std::string folder = base + found.find(base, "mir200") + "/";
-  const std::string path = folder + found.find(folder, "PlugList.txt");
-  const Destination list = examineDestination(path);
-  if (list.kind == DestinationKind::Missing) return {};
-  if (list.kind == DestinationKind::Other) return checkDestination(list);
-  if (!leadsToRegularFileOrNothing(list)) return installFailed(InstallProblem::NotAFile, path);
+  PluginListPlan plan;
+  plan.path = folder + found.find(folder, "PlugList.txt");
+  const Destination list = examineDestination(plan.path);
+  if (list.kind == DestinationKind::Missing) return plan;
+  if (list.kind == DestinationKind::Other) {
+    plan.failure = checkDestination(list).failure;
+    return plan;
+  }
+  if (!leadsToRegularFileOrNothing(list)) {
+    plan.failure = installFailed(InstallProblem::NotAFile, plan.path).failure;
+    return plan;
+  }
   // A link is read through (reading the operator's list changes nothing) but never written
   // through: the new list replaces the link. It gets no more permission bits than the file
   // that was read, so a link to a private file does not publish its lines.
   mode_t permissions = 0;
-  const std::string stored = readRegularFile(path, &permissions);
-  const PluginListEdit edit = rewritePluginList(stored, names);
+  const std::string stored = readRegularFile(plan.path, &permissions);
+  PluginListEdit edit = rewritePluginList(stored, names);
   if (edit.result == PluginListEdit::Result::NotText) {
-    return installFailed(InstallProblem::NotText, path);
+    plan.failure = installFailed(InstallProblem::NotText, plan.path).failure;
+    return plan;
   }
   // A list that already reads as it should is not touched (a read-only one included).
-  if (edit.result == PluginListEdit::Result::LeftAlone || edit.text == stored) return {};
-  if (InstallResult refused = checkDestination(list); !refused) return refused;
+  if (edit.result == PluginListEdit::Result::LeftAlone || edit.text == stored) return plan;
+  if (InstallResult refused = checkDestination(list); !refused) {
+    plan.failure = refused.failure;
+    return plan;
+  }
+  plan.rewrite = true;
+  plan.text = std::move(edit.text);
+  plan.mode = permissions & 0666;
+  return plan;
+}
+
+InstallResult updatePluginList(const std::string& root, const std::vector<std::string>& names,
+                               CaseInsensitiveNames* lookup) {
+  const PluginListPlan plan = planPluginList(root, names, lookup);
+  if (plan.failure) return {plan.failure};
+  if (!plan.rewrite) return {};
   ReplacementFile file;
-  if (!file.create(list, permissions & 0666) ||
-      !writeAll(file.fd(), edit.text.data(), edit.text.size()) || !file.commit()) {
-    return installFailed(InstallProblem::SystemError, path, errno);
+  if (!file.create(examineDestination(plan.path), plan.mode) ||
+      !writeAll(file.fd(), plan.text.data(), plan.text.size()) || !file.commit()) {
+    return installFailed(InstallProblem::SystemError, plan.path, errno);
   }
   return {};
 }

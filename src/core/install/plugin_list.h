@@ -1,6 +1,7 @@
 #pragma once
 // The engine's plugin list "mir200/PlugList.txt" below a server root: one plugin file name
 // per line, lines ended by "\r\n" (or by "\n" in a list written that way).
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,20 @@ struct PluginListEdit {
 // `names` is appended with the line ending unless a kept line already names it (equal
 // after dropping the blanks around both and ignoring ASCII letter case).
 PluginListEdit rewritePluginList(std::string_view stored, const std::vector<std::string>& names);
+
+// What the edit of the list below `root` needs, found without writing anything: nothing (a
+// missing, unreadable or empty list, or one that already reads as the edit would write it), a
+// new text for the list at `path`, or a failure (as updatePluginList fails). `mode` is the
+// permission bits for a new list that replaces a link: no more than the file read.
+struct PluginListPlan {
+  std::optional<InstallFailure> failure;
+  bool rewrite = false;
+  std::string path;
+  std::string text;
+  unsigned mode = 0666;
+};
+PluginListPlan planPluginList(const std::string& root, const std::vector<std::string>& names,
+                              CaseInsensitiveNames* lookup = nullptr);
 
 // Edits the list below `root` (ending with "/" or not). The folder and file are found
 // regardless of letter case (through `names` when given, which the job keeps for this

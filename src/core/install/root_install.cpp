@@ -1,76 +1,105 @@
 #include "install/root_install.h"
 
-#include <sys/stat.h>
-
-#include <unordered_set>
-
-#include "install/file_copy.h"
-#include "install/file_tree.h"
+#include "platform/files.h"
 #include "platform/free_space.h"
-#include "platform/text.h"
 
 namespace {
 
-bool skipped(const InstallRecord& record, bool skipPluginListFiles) {
-  return skipPluginListFiles && findText(record.relativePath, "PlugList.txt", true) != -1;
+std::vector<Change> changesOf(const RootPlan& plan, const PackageInfo& package) {
+  std::vector<Change> changes;
+  for (const std::string& folder : plan.folders) {
+    Change change;
+    change.kind = Change::Kind::Folder;
+    change.path = folder;
+    changes.push_back(std::move(change));
+  }
+  for (const PlannedFile& file : plan.files) {
+    if (!file.needed) continue;
+    Change change;
+    change.path = file.path;
+    change.source = file.record->sourcePath;
+    change.sourceTimes = true;
+    changes.push_back(std::move(change));
+  }
+  if (plan.pluginListPath) {
+    Change change;
+    change.path = *plan.pluginListPath;
+    change.bytes = plan.pluginListText;
+    change.newFileMode = plan.pluginListMode;
+    changes.push_back(std::move(change));
+  }
+  const std::string listing = encodeInstalledListing(plan.listing());
+  const std::string listingPath = installedListingPath(package.name);
+  if (plan.writeListing && !changes.empty() && readWholeFile(plan.root + listingPath) != listing) {
+    Change change;
+    change.path = listingPath;
+    change.bytes = listing;
+    change.newFileMode = 0644;
+    changes.push_back(std::move(change));
+  }
+  return changes;
 }
 
-SpaceNeed spaceFor(const std::vector<InstallRecord>& records, bool skipPluginListFiles) {
+SpaceNeed spaceFor(const RootPlan& plan) {
   SpaceNeed need;
-  for (const InstallRecord& record : records) {
-    if (skipped(record, skipPluginListFiles)) continue;
-    struct stat source {};
-    need.add(::stat(record.sourcePath.c_str(), &source) == 0 ? source.st_size : 0);
+  for (const PlannedFile& file : plan.files) {
+    if (file.needed) need.add(file.record->size);
   }
+  if (plan.pluginListPath) need.add(plan.pluginListText.size());
   return need;
 }
 
-// The folders of one root that are known to exist or were tried: each is examined (and
-// created when missing) once.
-class RootFolders {
- public:
-  RootFolders(std::string root, CaseInsensitiveNames& names)
-      : root_(std::move(root)), names_(names) {}
-
-  // The folder for `parts` but the last (each in the letter case found), ending with "/".
-  std::string folderFor(const std::vector<std::string>& parts) {
-    std::string directory = root_;
-    for (size_t k = 0; k + 1 < parts.size(); ++k) {
-      const std::string name = names_.find(directory, parts[k]);
-      std::string next = directory + name + "/";
-      if (seen_.insert(next).second && !isDirectory(next) && ::mkdir(next.c_str(), 0777) == 0) {
-        names_.added(directory, name);
-        names_.created(next);
-      }
-      directory = std::move(next);
-    }
-    return directory;
-  }
-
- private:
-  std::string root_;
-  CaseInsensitiveNames& names_;
-  std::unordered_set<std::string> seen_;
-};
-
 }  // namespace
 
-InstallResult installRecordsIntoRoot(const std::string& root,
-                                     const std::vector<InstallRecord>& records,
-                                     bool skipPluginListFiles, CaseInsensitiveNames& names) {
-  if (!hasRoomFor(root, spaceFor(records, skipPluginListFiles))) {
-    return installFailed(InstallProblem::NoSpace, root);
+RootOutcome installPlannedRoot(const std::string& programDir, const RootPlan& plan,
+                               const PackageInfo& package, int keep,
+                               TransactionObserver* observer) {
+  RootOutcome outcome;
+  if (plan.failure) {
+    outcome.failure = plan.failure;
+    return outcome;
   }
-  RootFolders folders(root, names);
-  for (const InstallRecord& record : records) {
-    const std::vector<std::string> parts = splitText(record.relativePath, "/");
-    if (parts.empty()) continue;
-    const std::string directory = folders.folderFor(parts);
-    if (skipped(record, skipPluginListFiles)) continue;
-    const std::string name = names.find(directory, parts.back());
-    InstallResult copied = copyFileOverwriting(record.sourcePath, directory + name);
-    if (!copied) return copied;
-    names.added(directory, name);
+  if (!hasRoomFor(plan.root, spaceFor(plan))) {
+    outcome.failure = InstallFailure{InstallProblem::NoSpace, plan.root, 0};
+    return outcome;
   }
-  return {};
+  TransactionRequest request;
+  request.programDir = programDir;
+  request.root = plan.root;
+  request.package = package.name;
+  request.purpose = TransactionPurpose::Install;
+  request.changes = changesOf(plan, package);
+  request.keep = keep;
+  const TransactionResult result = runTransaction(request, observer);
+  switch (result.end) {
+    case TransactionEnd::Unchanged:
+    case TransactionEnd::Committed:
+      break;
+    case TransactionEnd::Cancelled:
+      outcome.failure = InstallFailure{InstallProblem::Cancelled, plan.root, 0};
+      break;
+    case TransactionEnd::RolledBack:
+      outcome.restored = true;
+      [[fallthrough]];
+    case TransactionEnd::Refused:
+    case TransactionEnd::Unrecovered:
+      outcome.failure = result.stopped || !result.failure
+                            ? InstallFailure{InstallProblem::Stopped, plan.root, 0}
+                            : installFailureOf(*result.failure);
+      break;
+  }
+  return outcome;
+}
+
+InstallFailure installFailureOf(const TransactionFailure& failure) {
+  switch (failure.problem) {
+    case TransactionProblem::NotAFile:
+      return {InstallProblem::NotAFile, failure.path, 0};
+    case TransactionProblem::Unfinished:
+    case TransactionProblem::RootChanged:
+      return {InstallProblem::Unfinished, failure.path, 0};
+    case TransactionProblem::SystemError:
+      break;
+  }
+  return {InstallProblem::SystemError, failure.path, failure.error};
 }

@@ -34,4 +34,8 @@ inline constexpr const char 标签4[] = "标签4";
 inline constexpr const char 标签_提示内容[] = "标签_提示内容";
 inline constexpr const char 进度条1[] = "进度条1";
 inline constexpr const char 标签_每秒速度[] = "标签_每秒速度";
+// Added to the template, each below its package's 安装 button: rollback of the last install.
+inline constexpr const char 按钮_回滚三端[] = "按钮_回滚三端";
+inline constexpr const char 按钮_回滚功能[] = "按钮_回滚功能";
+inline constexpr const char 按钮_回滚反挂[] = "按钮_回滚反挂";
 }  // namespace control

@@ -5,10 +5,20 @@
 #include <cstring>
 
 #include "shell/window.h"
+#include "transaction/recovery.h"
 
 std::string programFolderBusyText(pid_t holder) {
   if (holder <= 0) return "另一个下载器正在使用此目录";
   return "另一个下载器(进程 " + std::to_string(holder) + ")正在使用此目录";
+}
+
+void recoverUnderLock(Window& window, const std::string& programDir) {
+  std::string folder = programDir;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  for (const RecoveryReport& report : recoverInterruptedTransactions(folder)) {
+    const std::string text = describeRecovery(report);
+    if (!text.empty()) window.messageBox(text, BoxOwner::MainWindow);
+  }
 }
 
 bool claimProgramFolder(Window& window, const std::string& programDir, FolderLock& lock) {
@@ -16,6 +26,7 @@ bool claimProgramFolder(Window& window, const std::string& programDir, FolderLoc
   switch (result.state) {
     case FolderLockState::Taken:
       lock = std::move(result.lock);
+      recoverUnderLock(window, programDir);
       return true;
     case FolderLockState::Busy:
       window.messageBox(programFolderBusyText(result.holder), BoxOwner::MainWindow);

@@ -68,8 +68,13 @@ void leaveEmptyFile(const TargetTree& tree, const PathComponents& path) {
 }  // namespace
 
 int ZIP::extract(const std::string& archive, const std::string& target) {
+  return extractFiles(archive, target, {});
+}
+
+int ZIP::extractFiles(const std::string& archive, const std::string& target,
+                      const std::function<bool(const std::string&)>& wanted) {
   bool stopped = false;
-  int result = run(archive, target);
+  int result = run(archive, target, wanted ? &wanted : nullptr);
   if (result == 1 && cancelRequested_) stopped = true;
   if (!stopped) {
     currentIndex_ = entryCount_;
@@ -82,19 +87,47 @@ int ZIP::extract(const std::string& archive, const std::string& target) {
   return result;
 }
 
-int ZIP::run(const std::string& archive, const std::string& target) {
-  cancelRequested_ = false;
+int ZIP::list(const std::string& archive, std::vector<ZipFileInfo>& files) {
+  files.clear();
+  if (archive.empty() || !fileExists(archive)) return -1;
+  ZipArchive zip;
+  if (!startsWithLocalHeader(archive) || !zip.open(archive)) return 0;
+  const ExtractionPlan plan = planExtraction(zip.entries(), kNameLimit);
+  if (plan.stop != ExtractionPlan::Stop::None) return 0;
+  for (const std::vector<size_t>& group : plan.fileGroups) {
+    const PlannedEntry& last = plan.entries[group.back()];
+    files.push_back({joinComponents(last.path), last.record->uncompressedSize, last.record->crc});
+  }
+  return 1;
+}
+
+int ZIP::open(const std::string& archive, const std::string& target, ZipArchive& zip) {
   if (archive.empty() || target.empty() || !fileExists(archive)) return -1;
   if (!createDirectoryPath(target)) return 0;
   if (!startsWithLocalHeader(archive)) return 0;
-  ZipArchive zip;
   if (!zip.open(archive)) return 0;
-  const size_t count = zip.entries().size();
+  return 1;
+}
+
+int ZIP::run(const std::string& archive, const std::string& target,
+             const std::function<bool(const std::string&)>* wanted) {
+  cancelRequested_ = false;
+  ZipArchive zip;
+  if (int opened = open(archive, target, zip); opened != 1) return opened;
+  ExtractionPlan plan = planExtraction(zip.entries(), kNameLimit);
+  SpaceNeed need = spaceFor(zip.entries());
+  if (wanted != nullptr) {
+    std::optional<ExtractionPlan> chosen = selectFiles(plan, *wanted);
+    if (!chosen) return 0;
+    plan = std::move(*chosen);
+    need = {};
+    for (const PlannedEntry& entry : plan.entries) need.add(entry.record->uncompressedSize);
+  }
+  const size_t count = wanted != nullptr ? plan.entries.size() : zip.entries().size();
   entryCount_ = static_cast<int32_t>(
       std::min<size_t>(count, static_cast<size_t>(std::numeric_limits<int32_t>::max())));
   TargetTree tree;
-  if (!tree.open(target) || !hasRoomFor(target, spaceFor(zip.entries()))) return 0;
-  const ExtractionPlan plan = planExtraction(zip.entries(), kNameLimit);
+  if (!tree.open(target) || !hasRoomFor(target, need)) return 0;
   std::function<bool(size_t)> afterEntry;
   if (onProgress) {
     afterEntry = [&](size_t index) {

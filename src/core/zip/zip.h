@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "zip/zip_entry.h"
 
@@ -19,6 +20,17 @@ struct ZipProgress {
   std::string path;
   int32_t percent = 0;
 };
+
+// A file that the extraction of an archive leaves below its target: the path there (the
+// entry name's components joined with "/", in the letter case the extraction gives them), and
+// the size and CRC-32 that the central directory declares for the entry that ends up there.
+struct ZipFileInfo {
+  std::string path;
+  uint64_t size = 0;
+  uint32_t crc = 0;
+};
+
+class ZipArchive;
 
 class ZIP {
  public:
@@ -45,6 +57,18 @@ class ZIP {
   // access times. Files are not flushed to disk (no fsync).
   int extract(const std::string& archive, const std::string& target);
 
+  // The files that extract() would leave, in the order of their first entry, found from the
+  // central directory alone (nothing is decoded or written): 1 with `files` filled; 0 when the
+  // file is no sound zip archive or an extraction would not run to its end (a refused name, an
+  // entry that cannot be decoded); -1 as for extract(). No progress event.
+  int list(const std::string& archive, std::vector<ZipFileInfo>& files);
+
+  // As extract(), but writing only the files whose path (as list() gives it) `wanted` holds;
+  // their folders are created, nothing else is written. Fails (0) without writing anything
+  // where list() fails. The free space needed is that of the chosen files.
+  int extractFiles(const std::string& archive, const std::string& target,
+                   const std::function<bool(const std::string&)>& wanted);
+
   // Raised after each entry and once at the end of every run but a stopped one, on the
   // thread that called extract(). A handler may call cancel() to stop the run after the
   // current entry (the run then gives 1).
@@ -57,7 +81,10 @@ class ZIP {
   static constexpr size_t kNameLimit = 260;
 
  private:
-  int run(const std::string& archive, const std::string& target);
+  // Opens the archive as extract() does; the result code when it cannot be.
+  int open(const std::string& archive, const std::string& target, ZipArchive& zip);
+  int run(const std::string& archive, const std::string& target,
+          const std::function<bool(const std::string&)>* wanted);
   void raiseProgress();
 
   int32_t entryCount_ = 0;

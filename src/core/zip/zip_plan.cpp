@@ -143,3 +143,16 @@ ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, size_t
   }
   return planner.take();
 }
+
+std::optional<ExtractionPlan> selectFiles(const ExtractionPlan& plan,
+                                          const std::function<bool(const std::string&)>& wanted) {
+  if (plan.stop != ExtractionPlan::Stop::None) return std::nullopt;
+  ExtractionPlan selected;
+  for (const std::vector<size_t>& group : plan.fileGroups) {
+    const PlannedEntry& last = plan.entries[group.back()];
+    if (!wanted(joinComponents(last.path))) continue;
+    selected.fileGroups.push_back({selected.entries.size()});
+    selected.entries.push_back(last);
+  }
+  return selected;
+}

@@ -4,6 +4,9 @@
 // would stop. Carrying the plan out may then write the files in any order (zip_run.h)
 // and still end as that run would.
 #include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "zip/target_tree.h"
@@ -45,3 +48,10 @@ struct ExtractionPlan {
 // archives come from: each path component takes the spelling met first, so entries that
 // differ only in case write the same file, and the later one in the archive wins.
 ExtractionPlan planExtraction(const std::vector<ZipEntryRecord>& records, size_t nameLimit);
+
+// The plan of a partial extraction: of the files `plan` writes, only those whose path (the
+// components joined with "/") `wanted` names, each written once with the entry that would end
+// up there; no folder entries (the run creates the folders the files need). Nothing when
+// `plan` stops before its end.
+std::optional<ExtractionPlan> selectFiles(const ExtractionPlan& plan,
+                                          const std::function<bool(const std::string&)>& wanted);
