@@ -13,6 +13,13 @@ constexpr char kRootedPackages[] =
     "PACKAGE is 三端, 功能 or 反挂 (or server, plugin, anticheat).\n"
     "--dir DIR       the program folder: archives, staging folders, Config.ini\n"
     "                (default: the folder of this program)\n";
+constexpr char kHookOptions[] =
+    "--before-install CMD  run CMD before the first change in each root; a failure leaves\n"
+    "                      that root untouched (exit 1)\n"
+    "--after-install CMD   run CMD after the last change in each root, also when it was put\n"
+    "                      back (both over Config.ini's [Hooks] BeforeInstall= and\n"
+    "                      AfterInstall=; CMD sees DOWNLOADER_PACKAGE, DOWNLOADER_ROOT,\n"
+    "                      DOWNLOADER_ACTION and DOWNLOADER_RESULT)\n";
 constexpr char kCommonOptions[] =
     "--manifest URL  the manifest to read instead of Config.ini's [Vendor] Manifest= or the\n"
     "                built-in one\n"
@@ -100,7 +107,8 @@ const std::array<CommandSpec, 10> kCommands = {{
      "130 / 143 stopped by SIGINT / SIGTERM.\n",
      &runDownloadCommand},
     {"install",
-     "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--wait SECONDS] [--json] [--quiet]",
+     "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--wait SECONDS] [--json] [--quiet] "
+     "[--before-install CMD] [--after-install CMD]",
      "Extracts the package's archive from DIR into its staging folder and installs its files\n"
      "into every server root (the tools package is only extracted). 安装完成 goes to stdout,\n"
      "every other message (a failure, naming its archive or root) to stderr.\n"
@@ -116,7 +124,7 @@ const std::array<CommandSpec, 10> kCommands = {{
     {"update",
      "[PACKAGE...] [--dir DIR] [--manifest URL] [--root DIR ...] [--dry-run] [--json] [--quiet] "
      "[--retries N] [--timeout SECONDS] [--wait SECONDS] [--notify COMMAND] "
-     "[--notify-timeout SECONDS]",
+     "[--notify-timeout SECONDS] [--before-install CMD] [--after-install CMD]",
      "Checks the manifest once; then each package (all four, or those named) whose archive in\n"
      "DIR differs from the manifest's digest is downloaded (verified, resumable) and installed\n"
      "into its roots: those saved by the window (Config.ini [Roots]) unless --root names the\n"
@@ -164,7 +172,9 @@ const std::array<CommandSpec, 10> kCommands = {{
      "nor GBK); 2 usage; 5 a file cannot be read or written, or a URL names no file below\n"
      "SITE_DIR.\n",
      &runPublishCommand},
-    {"rollback", "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--list] [--wait SECONDS]",
+    {"rollback",
+     "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--list] [--wait SECONDS] "
+     "[--before-install CMD] [--after-install CMD]",
      "Puts each root back as it was before the last install of the package: the files it\n"
      "replaced come back from their backups, the files and folders it created go, the plugin\n"
      "list is restored. Each rollback undoes one more install, as far as backups are kept.\n"
@@ -174,7 +184,9 @@ const std::array<CommandSpec, 10> kCommands = {{
      "root that failed, or DIR in use); 130 / 143 stopped by SIGINT / SIGTERM (the root is put\n"
      "back as it was before the rollback).\n",
      &runRollbackCommand},
-    {"validate", "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--repair] [--wait SECONDS]",
+    {"validate",
+     "PACKAGE --root DIR [--root DIR ...] [--dir DIR] [--repair] [--wait SECONDS] "
+     "[--before-install CMD] [--after-install CMD]",
      "Compares the files below each root with the last install of the package (sizes, then\n"
      "CRC-32, as the archive's central directory gave them; nothing is extracted) and lists\n"
      "each file that is missing or differs. A root installed before such records were kept\n"
@@ -199,6 +211,10 @@ bool takesPackage(const CommandSpec& command) {
 // no manifest.
 bool takesRootedPackage(const CommandSpec& command) {
   return command.name == "rollback" || command.name == "validate";
+}
+
+bool runsHooks(const CommandSpec& command) {
+  return takesRootedPackage(command) || command.name == "install" || command.name == "update";
 }
 
 }  // namespace
@@ -238,6 +254,7 @@ void printCommandHelp(const CommandSpec& command, std::FILE* out) {
   } else if (takesPackage(command)) {
     std::fprintf(out, "%s%s", kPackages, kCommonOptions);
   }
+  if (runsHooks(command)) std::fprintf(out, "%s", kHookOptions);
 }
 
 int commandUsageError(std::string_view name, std::string_view message) {

@@ -199,3 +199,50 @@ TEST_F(TransactionCommands, KilledOrSignalledDuringTheSwapTheRootIsPutBack) {
   EXPECT_EQ(temporariesBelow(root), std::vector<std::string>{});
   EXPECT_FALSE(fileExists(root + "/" + kBackupFolderName));
 }
+
+// The operator's hooks run around each root that changes: after a committed install, after a
+// BeforeInstall that failed (its root untouched) and after an install put back by a signal, so
+// a server stopped before the swap is always started again; a root that needs no change runs
+// neither.
+TEST_F(TransactionCommands, HooksRunAroundEachChangedRootAndAfterEveryEnd) {
+  const std::string log = dir.file("hooks.log");
+  const std::string line = " $DOWNLOADER_ACTION $DOWNLOADER_PACKAGE $DOWNLOADER_PACKAGE_NAME " +
+                           std::string("$DOWNLOADER_ROOT\" >> ") + shellQuote(log);
+  dir.write("prog/Config.ini", "[Hooks]\r\nBeforeInstall=echo \"before" + line +
+                                   "\r\nAfterInstall=echo \"after $DOWNLOADER_RESULT" + line +
+                                   "\r\n");
+  const std::string tail = " server 三端 " + root + "\n";
+  ASSERT_EQ(cli("install").status, 0);
+  EXPECT_EQ(readWholeFile(log), "before install" + tail + "after done install" + tail);
+  EXPECT_EQ(cli("install").status, 0);  // unchanged: no hook
+  EXPECT_EQ(readWholeFile(log), "before install" + tail + "after done install" + tail);
+  ASSERT_EQ(cli("rollback").status, 0);
+  EXPECT_EQ(readWholeFile(log).substr(readWholeFile(log).find("before rollback")),
+            "before rollback" + tail + "after done rollback" + tail);
+
+  // A BeforeInstall that fails leaves the root untouched; AfterInstall still runs.
+  deleteFile(log);
+  const auto before = snapshotTree(root);
+  CommandResult refused = cli("install --before-install 'echo stopping >&2; exit 3'");
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_TRUE(contains(refused, "stopping")) << refused.output;
+  EXPECT_TRUE(
+      contains(refused, root + ": BeforeInstall: exit status 3; the root was left as it was"))
+      << refused.output;
+  EXPECT_EQ(snapshotTree(root), before);
+  EXPECT_EQ(readWholeFile(log), "after undone install" + tail);
+
+  // Stopped during the swap: the root is put back, then AfterInstall runs.
+  deleteFile(log);
+  const pid_t stopped = startHeldInstall(dir.file("stderr.txt"));
+  ASSERT_GT(stopped, 0);
+  ASSERT_EQ(::kill(stopped, SIGTERM), 0);
+  const int gate = ::open(dir.file("gate").c_str(), O_WRONLY);
+  ASSERT_GE(gate, 0);
+  ::close(gate);
+  int status = 0;
+  ASSERT_EQ(::waitpid(stopped, &status, 0), stopped);
+  EXPECT_EQ(WEXITSTATUS(status), 143) << readWholeFile(dir.file("stderr.txt"));
+  EXPECT_EQ(snapshotTree(root), before);
+  EXPECT_EQ(readWholeFile(log), "before install" + tail + "after undone install" + tail);
+}
