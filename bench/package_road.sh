@@ -11,11 +11,11 @@
 # seconds until the archive was there and verified, the processor seconds (user + system) of
 # that part, and the seconds of the whole road. On a shared machine the processor seconds
 # vary less than the wall times.
-#   bench/package_road.sh [CLI] [BASELINE_CLI] [RUNS]
+#   bench/package_road.sh [CLI] BASELINE_CLI [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cli=$(realpath "${1:-build/downloader-cli}")
-baseline=$(realpath "${2:-/work/baseline/downloader-cli-08a3bf1}")
+baseline=$(realpath "${2:?usage: bench/package_road.sh [CLI] BASELINE_CLI [RUNS]}")
 runs=${3:-5}
 for tool in curl md5sum unzip zip nginx /usr/bin/time; do
   command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] ||
