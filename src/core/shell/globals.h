@@ -65,8 +65,8 @@ struct KnownDigest {
 struct PackageState {
   PackageEntry manifest;
   std::string localMd5;
-  std::string localSha256;  // of the same archive, hashed in the same pass
-  int64_t localSize = 0;    // 0 when missing
+  std::string localSha256;            // of the same archive, hashed in the same pass
+  int64_t localSize = 0;              // 0 when missing
   std::optional<KnownDigest> placed;  // of the archive the last verified download placed
 };
 
