@@ -70,7 +70,7 @@ TEST(PrefixDigest, HashesTheFileAsWrittenInAnyOrderAndStartsOverAfterARewind) {
   ASSERT_TRUE(file.create(dir.file("p.part"), 300000));
   SegmentTable table;
   table.layout(300000, 3);
-  PrefixDigest digest(table, file);
+  PrefixDigest digest(table, file, true);
   auto write = [&](const std::string& bytes, int32_t index) {
     Segment segment = table.at(index);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + segment.start;

@@ -30,22 +30,24 @@ std::vector<ContentMismatch> compareContent(const ExpectedContent& expected,
   return mismatches;
 }
 
-ContentHasher::ContentHasher() : md5_(DigestAlgorithm::Md5), sha256_(DigestAlgorithm::Sha256) {}
+ContentHasher::ContentHasher(bool sha256) : md5_(DigestAlgorithm::Md5) {
+  if (sha256) sha256_.emplace(DigestAlgorithm::Sha256);
+}
 
 void ContentHasher::update(const void* data, size_t length) {
   md5_.update(data, length);
-  sha256_.update(data, length);
+  if (sha256_) sha256_->update(data, length);
   size_ += static_cast<int64_t>(length);
 }
 
 ContentDigests ContentHasher::finish() {
-  ContentDigests digests{md5_.finishHex(), sha256_.finishHex(), size_};
+  ContentDigests digests{md5_.finishHex(), sha256_ ? sha256_->finishHex() : std::string(), size_};
   size_ = 0;
   return digests;
 }
 
 void ContentHasher::restart() {
   md5_.restart();
-  sha256_.restart();
+  if (sha256_) sha256_->restart();
   size_ = 0;
 }

@@ -42,10 +42,12 @@ struct ContentMismatch {
 std::vector<ContentMismatch> compareContent(const ExpectedContent& expected,
                                             const ContentDigests& digests);
 
-// Every digest a transfer is checked against, over one pass of its bytes in file order.
+// Every digest a transfer is checked against, over one pass of its bytes in file order. The
+// SHA-256 is computed only when asked for (it costs as much again as the MD5); without it,
+// ContentDigests::sha256 stays empty.
 class ContentHasher {
  public:
-  ContentHasher();
+  explicit ContentHasher(bool sha256 = true);
   void update(const void* data, size_t length);
   // The digests of everything added; the hasher starts afresh afterwards.
   ContentDigests finish();
@@ -53,6 +55,6 @@ class ContentHasher {
 
  private:
   DigestStream md5_;
-  DigestStream sha256_;
+  std::optional<DigestStream> sha256_;
   int64_t size_ = 0;
 };

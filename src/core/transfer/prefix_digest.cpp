@@ -12,8 +12,8 @@ constexpr size_t kReadBackChunk = 1 << 20;
 
 }  // namespace
 
-PrefixDigest::PrefixDigest(const SegmentTable& table, const OutputFile& file)
-    : table_(table), file_(file) {}
+PrefixDigest::PrefixDigest(const SegmentTable& table, const OutputFile& file, bool sha256)
+    : table_(table), file_(file), hasher_(sha256) {}
 
 void PrefixDigest::advance(int64_t position, const uint8_t* data, size_t length) {
   {

@@ -22,7 +22,8 @@ class SegmentTable;
 
 class PrefixDigest {
  public:
-  PrefixDigest(const SegmentTable& table, const OutputFile& file);
+  // `sha256`: whether the digests include the SHA-256 (ContentHasher).
+  PrefixDigest(const SegmentTable& table, const OutputFile& file, bool sha256);
   PrefixDigest(const PrefixDigest&) = delete;
   PrefixDigest& operator=(const PrefixDigest&) = delete;
 

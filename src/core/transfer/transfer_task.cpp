@@ -154,7 +154,8 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
   task->folderTarget = !path.empty() && path.back() == '/';
   task->expected = param.expected;
   if (!task->expected.empty()) {
-    task->digest = std::make_unique<PrefixDigest>(task->segments, task->output);
+    task->digest = std::make_unique<PrefixDigest>(task->segments, task->output,
+                                                  task->expected.sha256.has_value());
   }
   task->saveState = std::move(options.saveState);
   task->lateResume = std::move(options.lateResume);

@@ -1,5 +1,7 @@
 #include "update/update_check.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "platform/codepage.h"
@@ -143,6 +145,23 @@ CheckRequest checkRequestFor(const Globals& g) {
   return request;
 }
 
+namespace {
+
+// A download hashes SHA-256 only when its manifest gave one; should the manifest now give one
+// (a new release of the manifest since), a reused digest without it is computed afresh.
+void completeReusedDigests(const CheckRequest& request, CheckFindings& findings) {
+  std::string lower = findings.manifest;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower.find("sha256") == std::string::npos) return;
+  for (const PackageInfo& row : packageTable()) {
+    FileDigests& local = findings.local[indexOf(row.id)];
+    if (local.sha256.empty()) local = digestsOfFile(request.programDir + row.archive);
+  }
+}
+
+}  // namespace
+
 CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* cancel) {
   CheckFindings findings;
   for (const PackageInfo& row : packageTable()) {
@@ -156,6 +175,7 @@ CheckFindings runCheck(const CheckRequest& request, const std::atomic<bool>* can
   }
   findings.fetch = fetchHttpText(request.manifestUrl, request.timeouts, cancel);
   findings.manifest = manifestText(findings.fetch.body);
+  completeReusedDigests(request, findings);
   if (!request.publicKey.empty() && findings.manifest.find("反挂") != std::string::npos) {
     HttpTextResult signature =
         fetchHttpText(signatureUrlOf(request.manifestUrl), request.timeouts, cancel);
