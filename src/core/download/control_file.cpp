@@ -93,6 +93,13 @@ std::optional<std::vector<uint8_t>> encodeControlFile(const TransferTask& task,
   return encodeSnapshot(content);
 }
 
+int32_t controlFileSegmentLimit(const TransferTask& task, const std::string& url) {
+  ProtocolSnapshot protocol;
+  task.protocol->saveSnapshot(protocol);
+  protocol.texts[kUrlSlot] = url;
+  return snapshotCapacityLimit(protocol);
+}
+
 bool saveControlFile(const TransferTask& task, const std::string& url) {
   std::optional<std::vector<uint8_t>> bytes = encodeControlFile(task, url);
   return bytes && replaceFile(controlPathOf(task.localPath()), *bytes);

@@ -27,6 +27,9 @@ std::vector<Segment> mergedSegments(std::vector<Segment> segments);
 // finished neighbours are merged first. Nothing when even that does not fit.
 std::optional<std::vector<uint8_t>> encodeControlFile(const TransferTask& task,
                                                       const std::string& url);
+// The most segments the task's control file can hold, with the layer's values and `url` as
+// they are now.
+int32_t controlFileSegmentLimit(const TransferTask& task, const std::string& url);
 // Writes the control file of the task's partial file; false when it could not.
 bool saveControlFile(const TransferTask& task, const std::string& url);
 
