@@ -433,3 +433,33 @@ TEST_F(Delta, AStoppedDeltaContinuesWithTheMissingRangesOnly) {
     EXPECT_TRUE(inside(*range, changed));
   }
 }
+
+TEST_F(Delta, ADirectoryLargerThanTheEndIsFetchedBeforeThePlan) {
+  // 1500 more entries with long names: the directory begins before the last 64 KiB.
+  for (int k = 0; k < 1500; ++k) {
+    char name[96];
+    std::snprintf(name, sizeof name, "t/many/a-long-name-for-an-entry-of-the-archive-%05d.txt", k);
+    tree_.write(name, patternBytes(300, k));
+  }
+  ASSERT_EQ(pack("-6", old_), 0);
+  writeFile(3, 2);
+  tree_.write("t/many/a-long-name-for-an-entry-of-the-archive-00700.txt", "changed");
+  ASSERT_EQ(pack("-6", site_.file("pkg.zip")), 0);
+  newBytes_ = readWholeFile(site_.file("pkg.zip"));
+  const Archive newer = listArchive(site_.file("pkg.zip"));
+  ASSERT_LT(newer.directory, newer.size - 65558);
+  startServer();
+  ASSERT_TRUE(writeWholeFile(target_, readWholeFile(old_)));
+
+  TransferRecorder recorder;
+  TaskOutcome outcome = fetch(recorder);
+  EXPECT_EQ(outcome.ending, TaskEnding::Complete) << outcome.message;
+  EXPECT_TRUE(readWholeFile(target_) == newBytes_);
+  EXPECT_GT(outcome.reusedBytes, newer.size / 2);
+  // The end, then the rest of the directory, then the changed entries.
+  std::vector<Request> asked = requests();
+  ASSERT_GE(asked.size(), 3u);
+  EXPECT_EQ(asked[0].range, "bytes=-65558");
+  EXPECT_EQ(asked[1].range, "bytes=" + std::to_string(newer.directory) + "-" +
+                                std::to_string(newer.size - 65558 - 1));
+}
