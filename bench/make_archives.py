@@ -9,6 +9,9 @@
   make_archives.py road DIR         a server package: about 370 MiB in 900 files below Mir200/
                                     and SelGate/, nine tenths of the bytes incompressible (a
                                     deflated zip of it is about 360 MB)
+  make_archives.py delta DIR [STEP] a package of 2000 files, about 370 MiB, nine tenths of the
+                                    bytes incompressible; STEP 'new' rewrites 5 % of the files,
+                                    adds 1 % and removes 1 %; STEP 'all' rewrites every file
 The contents are fixed by a seed, so every run measures the same bytes."""
 import os
 import random
@@ -72,8 +75,26 @@ def road(root):
         write('%s/%s/f%04d.bin' % (root, folder, k), data)
 
 
+def delta(root, step):
+    sizes = [rng.randint(40 << 10, 330 << 10) for _ in range(2000)]
+    for k, size in enumerate(sizes):
+        path = '%s/Mir200/Envir/d%02d/f%04d.bin' % (root, k % 40, k)
+        if step == 'base':
+            write(path, os.urandom(size) if k % 10 else text_bytes(size))
+        elif step == 'all' or (step == 'new' and k % 20 == 7):
+            write(path, os.urandom(size) if k % 10 else text_bytes(size))
+        elif step == 'new' and k % 100 == 3:
+            os.unlink(path)
+    if step == 'new':
+        for k in range(20):
+            write('%s/Mir200/Envir/added/g%04d.bin' % (root, k), os.urandom(rng.randint(40 << 10, 330 << 10)))
+
+
 if __name__ == '__main__':
     kind, root = sys.argv[1], sys.argv[2]
+    if kind == 'delta':
+        delta(root, sys.argv[3] if len(sys.argv) > 3 else 'base')
+        sys.exit(0)
     if kind == 'mixed':
         mixed(root)
     elif kind == 'small':

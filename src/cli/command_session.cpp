@@ -67,9 +67,9 @@ std::optional<FailureReport> endedDownload(CommandSession& session, const Packag
     // archive beside the program (if any) is the one it was.
     const ContentMismatch& first = outcome.mismatches.front();
     return tellFailure(command, "download", FailureKind::Integrity, g.downloadTargetPath,
-                       std::string(package.archive) + " " + first.what + "与远程配置不符 (manifest " +
-                           first.expected + ", download " + first.actual +
-                           "; the download was discarded)");
+                       std::string(package.archive) + " " + first.what +
+                           "与远程配置不符 (manifest " + first.expected + ", download " +
+                           first.actual + "; the download was discarded)");
   }
   if (outcome.ending != TaskEnding::Complete) {
     std::string what = outcome.message.empty() ? "下载未完成" : outcome.message;
@@ -136,6 +136,7 @@ std::string programFolderOf(const OperatorOptions& options) {
 void applyLimits(Globals& g, const OperatorOptions& options) {
   const long timeoutMs = static_cast<long>(options.timeoutSeconds) * 1000;
   g.downloadTuning.retryLimit = options.retries;
+  g.deltaDownloads = !options.noDelta;
   g.downloadTimeoutMs = static_cast<int32_t>(timeoutMs);
   g.manifestConnectTimeoutMs = timeoutMs;
   g.manifestIdleTimeoutMs = timeoutMs;
@@ -212,6 +213,8 @@ int downloadPackage(CommandSession& session, const PackageInfo& package, Package
     return 0;
   }
   report.bytes = fileSize(g.downloadTargetPath);
+  report.fetched = g.fetchedBytes;
+  report.reused = g.reusedBytes;
   report.done.push_back("download");
   return 0;
 }

@@ -34,6 +34,7 @@ const OptionRow kOptions[] = {
     {"--json", "", Kind::Flag, kEvery, &OperatorOptions::json},
     {"--quiet", "-q", Kind::Flag, kEvery, &OperatorOptions::quiet},
     {"--dry-run", "", Kind::Flag, "update", &OperatorOptions::dryRun},
+    {"--no-delta", "", Kind::Flag, "download update", &OperatorOptions::noDelta},
     {"--notify", "", Kind::Text, "update", nullptr, &OperatorOptions::notify},
     {"--retries", "", Kind::Count, "download update", nullptr, nullptr, &OperatorOptions::retries,
      0, std::numeric_limits<int32_t>::max()},

@@ -29,6 +29,7 @@ struct OperatorOptions {
   bool json = false;   // one JSON document on standard output
   bool quiet = false;  // nothing on standard output but the JSON document; failures still told
   bool dryRun = false;
+  bool noDelta = false;  // fetch whole archives, never only their changed entries
   // The vendor's commands:
   std::string target;                         // sign: the manifest; publish: the site folder
   std::string publicKeyFile;                  // --public-key
