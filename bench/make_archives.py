@@ -16,6 +16,7 @@ The contents are fixed by a seed, so every run measures the same bytes."""
 import os
 import random
 import sys
+import time
 
 rng = random.Random(20240613)
 WORDS = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 9)))
@@ -75,19 +76,35 @@ def road(root):
         write('%s/%s/f%04d.bin' % (root, folder, k), data)
 
 
+def pin_times(path, written):
+    """Info-ZIP keeps a file's access time in its local header: a file gets an access time
+    after its modification and change times and within the day, which reading it (relatime)
+    leaves alone, so an unchanged file is packed alike in both releases."""
+    os.utime(path, (int(time.time()) + 3600, written))
+
+
 def delta(root, step):
+    now = int(time.time())
     sizes = [rng.randint(40 << 10, 330 << 10) for _ in range(2000)]
+    # The files a release changes and removes, scattered over every folder.
+    pick = random.Random(7)
+    changed = set(pick.sample(range(2000), 100))
+    removed = set(pick.sample(sorted(set(range(2000)) - changed), 20))
     for k, size in enumerate(sizes):
         path = '%s/Mir200/Envir/d%02d/f%04d.bin' % (root, k % 40, k)
         if step == 'base':
             write(path, os.urandom(size) if k % 10 else text_bytes(size))
-        elif step == 'all' or (step == 'new' and k % 20 == 7):
+            pin_times(path, now - 7200)
+        elif step == 'all' or (step == 'new' and k in changed):
             write(path, os.urandom(size) if k % 10 else text_bytes(size))
-        elif step == 'new' and k % 100 == 3:
+            pin_times(path, now - 3600)
+        elif step == 'new' and k in removed:
             os.unlink(path)
     if step == 'new':
         for k in range(20):
-            write('%s/Mir200/Envir/added/g%04d.bin' % (root, k), os.urandom(rng.randint(40 << 10, 330 << 10)))
+            path = '%s/Mir200/Envir/added/g%04d.bin' % (root, k)
+            write(path, os.urandom(rng.randint(40 << 10, 330 << 10)))
+            pin_times(path, now - 3600)
 
 
 if __name__ == '__main__':

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "archive_tools.h"
+#include "download/control_file.h"
 #include "download/download.h"
 #include "nginx_server.h"
 #include "platform/files.h"
@@ -462,4 +463,29 @@ TEST_F(Delta, ADirectoryLargerThanTheEndIsFetchedBeforeThePlan) {
   EXPECT_EQ(asked[0].range, "bytes=-65558");
   EXPECT_EQ(asked[1].range, "bytes=" + std::to_string(newer.directory) + "-" +
                                 std::to_string(newer.size - 65558 - 1));
+}
+
+TEST(DeltaControlFile, MoreRangesThanRoomAreSavedWithFewerBytesDoneNeverMore) {
+  // 300 segments over 300000 bytes: each 1000 bytes, the first k % 7 * 100 done.
+  std::vector<Segment> table;
+  for (int k = 0; k < 300; ++k) {
+    Segment segment;
+    segment.start = k * 1000;
+    segment.length = 1000;
+    segment.done = k % 7 * 100;
+    table.push_back(segment);
+  }
+  std::vector<Segment> coarse = coarsenedSegments(mergedSegments(table), 50);
+  ASSERT_LE(coarse.size(), 50u);
+  int64_t reached = 0;
+  for (const Segment& segment : coarse) {
+    EXPECT_EQ(segment.start, reached);
+    reached = segment.end();
+    // Every byte the coarse table counts done was done in the table it came from.
+    for (int64_t at = segment.start; at < segment.position(); at += 50) {
+      const Segment& was = table[static_cast<size_t>(at / 1000)];
+      EXPECT_LT(at, was.position()) << at;
+    }
+  }
+  EXPECT_EQ(reached, 300000);
 }

@@ -9,7 +9,6 @@
 #include <map>
 #include <thread>
 
-#include "download/control_file.h"
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "zip/entry_decoder.h"
@@ -32,8 +31,8 @@ bool sameRecord(const ZipEntryRecord& remote, const ZipEntryRecord& local) {
 
 class ArchiveDelta final : public DeltaSource {
  public:
-  ArchiveDelta(UniqueFd fd, uint64_t size, std::string url, int threads)
-      : fd_(std::move(fd)), size_(size), url_(std::move(url)), threads_(std::max(1, threads)) {}
+  ArchiveDelta(UniqueFd fd, uint64_t size, int threads)
+      : fd_(std::move(fd)), size_(size), threads_(std::max(1, threads)) {}
 
   int64_t tailLength() const override { return kArchiveTailLength; }
 
@@ -114,10 +113,6 @@ class ArchiveDelta final : public DeltaSource {
     return std::vector<bool>(copied.begin(), copied.end());
   }
 
-  int32_t segmentLimit(const TransferTask& task) const override {
-    return controlFileSegmentLimit(task, url_);
-  }
-
  private:
   bool copyRange(const ReusedRange& range, std::vector<char>& buffer,
                  const DeltaWriter& write) const {
@@ -136,7 +131,6 @@ class ArchiveDelta final : public DeltaSource {
 
   UniqueFd fd_;
   uint64_t size_;
-  std::string url_;
   int threads_;
   // The local entry of each candidate, by the candidate's offset in the new archive.
   std::map<int64_t, ZipEntryRecord> entryAt_;
@@ -144,13 +138,12 @@ class ArchiveDelta final : public DeltaSource {
 
 }  // namespace
 
-std::unique_ptr<DeltaSource> makeArchiveDelta(const std::string& localArchive,
-                                              const std::string& url, int threads) {
+std::unique_ptr<DeltaSource> makeArchiveDelta(const std::string& localArchive, int threads) {
   UniqueFd fd(::open(localArchive.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info {};
   if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
     return nullptr;
   }
   return std::make_unique<ArchiveDelta>(std::move(fd), static_cast<uint64_t>(info.st_size),
-                                        std::move(url), threads);
+                                        threads);
 }

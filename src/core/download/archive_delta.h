@@ -20,7 +20,6 @@ inline constexpr int64_t kArchiveTailLength = 65536 + 22;
 // Largest central directory a delta fetches; a larger one gives an ordinary download.
 inline constexpr int64_t kArchiveDirectoryLimit = 64 << 20;
 
-// The source for a download of `url` over the archive at `localArchive`, checking entries on
-// `threads` threads. Null when the local archive is not a regular file that can be opened.
-std::unique_ptr<DeltaSource> makeArchiveDelta(const std::string& localArchive,
-                                              const std::string& url, int threads);
+// The source for a download over the archive at `localArchive`, checking entries on `threads`
+// threads. Null when the local archive is not a regular file that can be opened.
+std::unique_ptr<DeltaSource> makeArchiveDelta(const std::string& localArchive, int threads);

@@ -95,7 +95,7 @@ bool Download::start(const TaskParam& param, const EngineTuning& tuning) {
   bool vouched = param.expected.md5 || param.expected.sha256;
   if (param.delta && !options.resume && vouched && url->protocol == kProtocolHttp &&
       !target.empty() && target.back() != '/' && target.size() < kLocalPathLimit) {
-    options.delta = makeArchiveDelta(target, identity, processorCount());
+    options.delta = makeArchiveDelta(target, processorCount());
   }
   // A folder's file is named by the server's answer; the engine asks then (NameKnown).
   options.lateResume = [identity](const std::string& named, std::string& note) {

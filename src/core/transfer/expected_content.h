@@ -1,9 +1,9 @@
 #pragma once
 // What a transfer's bytes must be before they may take the target's name: the values a caller
-// knows in advance (a package's MD5, SHA-256 and size from the vendor's manifest). A task with expected content
-// hashes its bytes while they are written and renames its partial file over the target only
-// when every expected value matches; otherwise the bytes are discarded and the target is left
-// as it was.
+// knows in advance (a package's MD5, SHA-256 and size from the vendor's manifest). A task with
+// expected content hashes its bytes while they are written and renames its partial file over the
+// target only when every expected value matches; otherwise the bytes are discarded and the target
+// is left as it was.
 //
 // ContentHasher is the one place where a transfer's digests are computed: a new expected
 // value (another digest, a size) joins ExpectedContent, ContentDigests, the hasher and

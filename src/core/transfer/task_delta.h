@@ -60,9 +60,11 @@ class DeltaSource {
   // per range: true when written. Gives up (the rest false) when `stop` says so.
   virtual std::vector<bool> copyChecked(const std::vector<ReusedRange>& ranges,
                                         const DeltaWriter& write, const StopCondition& stop) = 0;
-  // The most segments the task's state may have and still be saved.
-  virtual int32_t segmentLimit(const TransferTask& task) const = 0;
 };
+
+// The most missing ranges a delta fetches (each is a request of its own); the shortest
+// reused stretches between them are fetched beyond that.
+inline constexpr int32_t kDeltaRangeLimit = 256;
 
 // The segment table of a delta over a file of `total` bytes: the bytes from `heldFrom` to
 // the end and the `reused` ranges are done, the rest missing. Each missing range is one

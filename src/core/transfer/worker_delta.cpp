@@ -94,6 +94,9 @@ Worker::Step Worker::fetchHeld(int64_t from, int64_t to, int64_t total, std::str
   assignSegment(index);
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
   Step step = open(false, body);
+  // An answer that is not exactly the range (a server that fell back to the whole file) is
+  // never taken for it.
+  if (step == Step::Go && (position() != from || segmentEnd() != to)) step = Step::Failed;
   if (step == Step::Go) {
     countReceived(body.length);
     out.assign(reinterpret_cast<const char*>(body.data),
@@ -119,8 +122,7 @@ Worker::DeltaStep Worker::assembleDelta(const std::string& held, int64_t heldFro
                   formatText("写入文件失败: %s", systemText(error).c_str()));
     return DeltaStep::Failed;
   }
-  // Splits while the missing ranges are fetched add a segment per connection at most.
-  const int32_t limit = task.delta->segmentLimit(task) - task.connectionCount - 1;
+  const int32_t limit = kDeltaRangeLimit + 1;
   // Until the local ranges are in place only the held bytes count: a stop meanwhile leaves a
   // state that is true whatever was copied.
   DeltaLayout bare = layoutDelta(total, heldFrom, {}, limit);
