@@ -12,10 +12,14 @@
   make_archives.py release DIR P    the mixed tree below mir200/, as release P: 0 is the base;
                                     with P > 0, P % of the files have new bytes (half of them
                                     at a new size) and 20 files are new
+  make_archives.py delta DIR [STEP] a package of 2000 files, about 370 MiB, nine tenths of the
+                                    bytes incompressible; STEP 'new' rewrites 5 % of the files,
+                                    adds 1 % and removes 1 %; STEP 'all' rewrites every file
 The contents are fixed by a seed, so every run measures the same bytes."""
 import os
 import random
 import sys
+import time
 
 rng = random.Random(20240613)
 WORDS = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 9)))
@@ -102,8 +106,42 @@ def road(root):
         write('%s/%s/f%04d.bin' % (root, folder, k), data)
 
 
+def pin_times(path, written):
+    """Info-ZIP keeps a file's access time in its local header: a file gets an access time
+    after its modification and change times and within the day, which reading it (relatime)
+    leaves alone, so an unchanged file is packed alike in both releases."""
+    os.utime(path, (int(time.time()) + 3600, written))
+
+
+def delta(root, step):
+    now = int(time.time())
+    sizes = [rng.randint(40 << 10, 330 << 10) for _ in range(2000)]
+    # The files a release changes and removes, scattered over every folder.
+    pick = random.Random(7)
+    changed = set(pick.sample(range(2000), 100))
+    removed = set(pick.sample(sorted(set(range(2000)) - changed), 20))
+    for k, size in enumerate(sizes):
+        path = '%s/Mir200/Envir/d%02d/f%04d.bin' % (root, k % 40, k)
+        if step == 'base':
+            write(path, os.urandom(size) if k % 10 else text_bytes(size))
+            pin_times(path, now - 7200)
+        elif step == 'all' or (step == 'new' and k in changed):
+            write(path, os.urandom(size) if k % 10 else text_bytes(size))
+            pin_times(path, now - 3600)
+        elif step == 'new' and k in removed:
+            os.unlink(path)
+    if step == 'new':
+        for k in range(20):
+            path = '%s/Mir200/Envir/added/g%04d.bin' % (root, k)
+            write(path, os.urandom(rng.randint(40 << 10, 330 << 10)))
+            pin_times(path, now - 3600)
+
+
 if __name__ == '__main__':
     kind, root = sys.argv[1], sys.argv[2]
+    if kind == 'delta':
+        delta(root, sys.argv[3] if len(sys.argv) > 3 else 'base')
+        sys.exit(0)
     if kind == 'mixed':
         mixed(root)
     elif kind == 'small':

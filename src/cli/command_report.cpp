@@ -54,6 +54,8 @@ void writePackage(JsonWriter& json, const PackageReport& package) {
   json.member("roots", package.roots);
   json.member("note", package.note);
   json.member("bytes", package.bytes);
+  json.member("fetched", package.fetched);
+  json.member("reused", package.reused);
   json.key("seconds");
   json.number(package.seconds, 3);
   writeFailures(json, package.failures);
@@ -61,6 +63,12 @@ void writePackage(JsonWriter& json, const PackageReport& package) {
 }
 
 }  // namespace
+
+std::string deltaText(const PackageReport& package) {
+  if (package.reused <= 0) return std::string();
+  return ", " + std::to_string(package.fetched) + " fetched, 已复用 " +
+         std::to_string(package.reused);
+}
 
 bool CommandReport::changed() const {
   for (const PackageReport& package : packages) {

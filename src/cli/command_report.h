@@ -13,7 +13,8 @@
 //   packages  per package: name, alias, url (password masked), manifestMd5, localMd5 (as
 //             the check found it), state ("new", "current" or "unknown" when the manifest
 //             gives no digest), planned and done (of "download", "install", "extract"),
-//             roots, note, bytes and seconds of the download, failures
+//             roots, note, bytes and seconds of the download (of the bytes: fetched from
+//             the server and reused from the old archive), failures
 // A failure: step ("manifest", "lock", "download", "install", "notify"), class
 // ("server-reply", "network", "local-file", "integrity", "security", "other"), exit (the
 // status of that class), where (a URL, its password masked, or a path) and reason.
@@ -42,6 +43,8 @@ struct PackageReport {
   std::vector<std::string> roots;
   std::string note;
   int64_t bytes = 0;
+  int64_t fetched = 0;  // of those, fetched from the server
+  int64_t reused = 0;   // taken from the old archive (a delta)
   double seconds = 0;
   std::vector<FailureReport> failures;
 };
@@ -62,6 +65,10 @@ struct CommandReport {
 
 // The JSON document, with a final newline.
 std::string toJson(const CommandReport& report);
+
+// What a delta saved, for a summary line: ", F fetched, 已复用 R" (byte counts), or nothing when
+// the download took nothing from the old archive.
+std::string deltaText(const PackageReport& package);
 
 // The exit status of a failure's class (exit_status.h).
 int exitStatusOf(const FailureReport& failure);

@@ -139,6 +139,7 @@ std::string programFolderOf(const OperatorOptions& options) {
 void applyLimits(Globals& g, const OperatorOptions& options) {
   const long timeoutMs = static_cast<long>(options.timeoutSeconds) * 1000;
   g.downloadTuning.retryLimit = options.retries;
+  g.deltaDownloads = !options.noDelta;
   g.downloadTimeoutMs = static_cast<int32_t>(timeoutMs);
   g.manifestConnectTimeoutMs = timeoutMs;
   g.manifestIdleTimeoutMs = timeoutMs;
@@ -215,6 +216,8 @@ int downloadPackage(CommandSession& session, const PackageInfo& package, Package
     return 0;
   }
   report.bytes = fileSize(g.downloadTargetPath);
+  report.fetched = g.fetchedBytes;
+  report.reused = g.reusedBytes;
   report.done.push_back("download");
   return 0;
 }

@@ -86,7 +86,7 @@ const std::array<CommandSpec, 10> kCommands = {{
      &runCheckCommand},
     {"download",
      "PACKAGE [--manifest URL] [--dir DIR] [--retries N] [--timeout SECONDS] [--wait SECONDS] "
-     "[--json] [--quiet]",
+     "[--no-delta] [--json] [--quiet]",
      "Downloads the package's archive into DIR under its fixed name (三端.zip, 功能.zip, "
      "反挂.zip,\n"
      "工具.zip), then checks it against the manifest. Exit status 0 when the archive is "
@@ -100,6 +100,9 @@ const std::array<CommandSpec, 10> kCommands = {{
      "--timeout SECONDS  limit for connecting and for silence, on the manifest and the\n"
      "                   archive (default 20)\n"
      "--wait SECONDS     while another 下载器 uses DIR, wait this long for it (default 0)\n"
+     "--no-delta         fetch the whole archive; by default, over an older archive in DIR\n"
+     "                   (http, https) only the entries that changed are fetched and the\n"
+     "                   others taken from it (the summary says how much: 已复用)\n"
      "Failures name the URL (password masked) or path and the reason on stderr. Exit status:\n"
      "0 current; 1 other failure; 3 error reply from the server; 4 network; 5 local file\n"
      "(also: DIR is in use by another 下载器); 6 integrity (the archive does not match the\n"
@@ -123,7 +126,7 @@ const std::array<CommandSpec, 10> kCommands = {{
      &runInstallCommand},
     {"update",
      "[PACKAGE...] [--dir DIR] [--manifest URL] [--root DIR ...] [--dry-run] [--json] [--quiet] "
-     "[--retries N] [--timeout SECONDS] [--wait SECONDS] [--notify COMMAND] "
+     "[--retries N] [--timeout SECONDS] [--wait SECONDS] [--no-delta] [--notify COMMAND] "
      "[--notify-timeout SECONDS] [--before-install CMD] [--after-install CMD]",
      "Checks the manifest once; then each package (all four, or those named) whose archive in\n"
      "DIR differs from the manifest's digest is downloaded (verified, resumable) and installed\n"
@@ -133,7 +136,7 @@ const std::array<CommandSpec, 10> kCommands = {{
      "left alone: a second run downloads nothing.\n"
      "--dry-run          check only and print what would be done; changes nothing, takes no\n"
      "                   lock\n"
-     "--retries N, --timeout SECONDS, --wait SECONDS   as for download\n"
+     "--retries N, --timeout SECONDS, --wait SECONDS, --no-delta   as for download\n"
      "--notify COMMAND   after a run that changed something or failed, run COMMAND with\n"
      "                   /bin/sh -c, the JSON summary on its stdin and its stdout on stderr;\n"
      "                   its failure is told on stderr and changes nothing\n"

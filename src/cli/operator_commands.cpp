@@ -58,6 +58,10 @@ int download(const OperatorOptions& options) {
     report.exitStatus = 128 + stoppedBy;
     return finishCommand(options, report);
   }
+  if (session.people() != nullptr && done.reused > 0) {
+    std::fprintf(session.people(), "%s: downloaded (%lld bytes%s)\n", package.name,
+                 static_cast<long long>(done.bytes), deltaText(done).c_str());
+  }
   const std::string mark = session.window.text(package.mark);
   if (session.people() != nullptr && !mark.empty()) {
     std::fprintf(session.people(), "%s: %s\n", package.name, mark.c_str());

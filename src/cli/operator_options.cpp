@@ -37,6 +37,7 @@ const OptionRow kOptions[] = {
     {"--dry-run", "", Kind::Flag, "update", &OperatorOptions::dryRun},
     {"--list", "", Kind::Flag, "rollback", &OperatorOptions::list},
     {"--repair", "", Kind::Flag, "validate", &OperatorOptions::repair},
+    {"--no-delta", "", Kind::Flag, "download update", &OperatorOptions::noDelta},
     {"--notify", "", Kind::Text, "update", nullptr, &OperatorOptions::notify},
     {"--before-install", "", Kind::Text, "install update rollback validate"},
     {"--after-install", "", Kind::Text, "install update rollback validate"},

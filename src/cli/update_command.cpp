@@ -73,9 +73,9 @@ void tellPackage(std::FILE* out, const PackageReport& report, bool dryRun, const
     for (const std::string& step : report.done) {
       if (step == "download") {
         char text[96];
-        std::snprintf(text, sizeof text, "; downloaded (%lld bytes in %.1f s)",
+        std::snprintf(text, sizeof text, "; downloaded (%lld bytes in %.1f s",
                       static_cast<long long>(report.bytes), report.seconds);
-        line += text;
+        line += text + deltaText(report) + ")";
       } else if (step == "install") {
         line += "; installed into " + joined(report.roots);
       } else if (step == "extract") {

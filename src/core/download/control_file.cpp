@@ -77,6 +77,24 @@ std::vector<Segment> mergedSegments(std::vector<Segment> segments) {
   return merged;
 }
 
+std::vector<Segment> coarsenedSegments(std::vector<Segment> segments, size_t limit) {
+  limit = std::max<size_t>(limit, 1);
+  while (segments.size() > limit) {
+    // The segment whose done bytes cost least to fetch again joins the one before it.
+    size_t cheapest = 1;
+    for (size_t k = 2; k < segments.size(); ++k) {
+      if (segments[k].done < segments[cheapest].done) cheapest = k;
+    }
+    Segment& before = segments[cheapest - 1];
+    if (before.finished()) {
+      before.done += segments[cheapest].done;  // done bytes that touch stay done
+    }
+    before.length += segments[cheapest].length;
+    segments.erase(segments.begin() + static_cast<std::ptrdiff_t>(cheapest));
+  }
+  return segments;
+}
+
 std::optional<std::vector<uint8_t>> encodeControlFile(const TransferTask& task,
                                                       const std::string& url) {
   SnapshotContent content;
@@ -90,6 +108,12 @@ std::optional<std::vector<uint8_t>> encodeControlFile(const TransferTask& task,
   content.segments = mergedSegments(std::move(content.segments));
   content.capacity = capacityFor(content.segments.size());
   if (content.segments.empty()) return std::nullopt;
+  if (std::optional<std::vector<uint8_t>> bytes = encodeSnapshot(content)) return bytes;
+  // A delta may hold more missing ranges than the file has room for: some done bytes are
+  // then told as missing (a resumed download fetches them again).
+  content.segments = coarsenedSegments(
+      std::move(content.segments), static_cast<size_t>(snapshotCapacityLimit(content.protocol)));
+  content.capacity = capacityFor(content.segments.size());
   return encodeSnapshot(content);
 }
 

@@ -23,8 +23,15 @@ inline constexpr int kUrlSlot = 6;
 // begin at its start, so the result describes the same partial file in fewer entries.
 std::vector<Segment> mergedSegments(std::vector<Segment> segments);
 
+// `segments` (as mergedSegments leaves them: sorted, touching) in at most `limit` entries: the
+// segment with the fewest done bytes joins the one before it, its done bytes counted missing,
+// until they fit. The result never counts a byte done that `segments` count missing.
+std::vector<Segment> coarsenedSegments(std::vector<Segment> segments, size_t limit);
+
 // The control-file bytes of the task's state; when they would pass the snapshot's limit the
-// finished neighbours are merged first. Nothing when even that does not fit.
+// finished neighbours are merged first, and then done bytes of the cheapest segments are
+// counted missing until they fit (a delta's many missing ranges). Nothing when even that does
+// not fit.
 std::optional<std::vector<uint8_t>> encodeControlFile(const TransferTask& task,
                                                       const std::string& url);
 // Writes the control file of the task's partial file; false when it could not.

@@ -3,11 +3,13 @@
 
 #include <sys/stat.h>
 
+#include "download/archive_delta.h"
 #include "download/control_file.h"
 #include "download/protocol_registry.h"
 #include "download/snapshot_format.h"
 #include "net/url_split.h"
 #include "platform/files.h"
+#include "platform/system_info.h"
 #include "transfer/engine_log.h"
 #include "transfer/output_file.h"
 #include "transfer/transfer_task.h"
@@ -88,6 +90,13 @@ bool Download::start(const TaskParam& param, const EngineTuning& tuning) {
   if (!target.empty() && target.back() != '/' && target.size() < kLocalPathLimit) {
     planResume(target, identity, *layer, options);
   }
+  // A new version of the archive already there takes its unchanged entries from it. Only
+  // bytes vouched for by a digest are ever assembled so.
+  bool vouched = param.expected.md5 || param.expected.sha256;
+  if (param.delta && !options.resume && vouched && url->protocol == kProtocolHttp &&
+      !target.empty() && target.back() != '/' && target.size() < kLocalPathLimit) {
+    options.delta = makeArchiveDelta(target, processorCount());
+  }
   // A folder's file is named by the server's answer; the engine asks then (NameKnown).
   options.lateResume = [identity](const std::string& named, std::string& note) {
     return readResumeState(named, identity, note);
@@ -155,7 +164,8 @@ int32_t Download::querySnapshot(const std::vector<uint8_t>& bytes, SnapshotQuery
 DownloadProgress Download::progress() {
   std::lock_guard lock(mutex_);
   if (task_ == nullptr) return {};
-  return {task_->totalSize.load(), bytesWritten(*task_)};
+  return {task_->totalSize.load(), bytesWritten(*task_), task_->fetchedBytes.load(),
+          task_->reusedBytes.load()};
 }
 
 TaskOutcome Download::outcome() {

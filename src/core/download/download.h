@@ -33,6 +33,8 @@ enum class SnapshotQuery : int32_t {
 struct DownloadProgress {
   int64_t total = 0;     // total size of the file; 0 until known
   int64_t received = 0;  // bytes written into the file so far
+  int64_t fetched = 0;   // body bytes fetched from the server by this task
+  int64_t reused = 0;    // bytes a delta took from the local file
 };
 
 class Download : private TaskOwner {

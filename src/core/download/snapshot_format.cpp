@@ -1,6 +1,7 @@
 // Encoding and decoding the snapshot byte array.
 #include "download/snapshot_format.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -89,6 +90,16 @@ std::optional<std::vector<uint8_t>> encodeSnapshot(const SnapshotContent& conten
   out[total - 2] = static_cast<uint8_t>(crc);
   out[total - 1] = static_cast<uint8_t>(crc >> 8);
   return out;
+}
+
+int32_t snapshotCapacityLimit(const ProtocolSnapshot& protocol) {
+  size_t used = kHeaderSize + kProtocolBlockSize + kCrcSize;
+  for (const auto& text : protocol.texts) {
+    if (text) used += text->size() + 1;
+  }
+  if (used >= kSnapshotLimit) return 0;
+  size_t entries = std::min((kSnapshotLimit - used) / kEntrySize, kSnapshotLimit / kEntrySize);
+  return static_cast<int32_t>(entries / 10 * 10);
 }
 
 std::optional<SnapshotContent> decodeSnapshot(const uint8_t* data, size_t length) {

@@ -31,6 +31,9 @@ struct SnapshotContent {
 // The bytes of a snapshot; nothing when they would pass kSnapshotLimit or a size does not
 // fit 32 bits.
 std::optional<std::vector<uint8_t>> encodeSnapshot(const SnapshotContent& content);
+// The largest capacity (a multiple of 10) that a snapshot with these protocol values still
+// fits in kSnapshotLimit with; 0 when none does.
+int32_t snapshotCapacityLimit(const ProtocolSnapshot& protocol);
 // The content of a snapshot; nothing when it is empty, longer than kSnapshotLimit, its
 // first byte is 0, its CRC does not match, or any count, offset or text is out of bounds.
 std::optional<SnapshotContent> decodeSnapshot(const uint8_t* data, size_t length);

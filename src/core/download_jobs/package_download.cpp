@@ -18,10 +18,13 @@ namespace {
 // Window thread: the effect of one data event.
 void showProgress(Globals& g, DownloadProgress progress) {
   g.doneBytes = progress.received;
+  g.fetchedBytes = progress.fetched;
+  g.reusedBytes = progress.reused;
   uint64_t now = g.now();
   if (atLeast(static_cast<double>(now) - static_cast<double>(g.lastSpeedTick), 1000.0)) {
     int32_t received = g.downloadObject->takeReceivedBytes();
     std::string text = speedText(static_cast<double>(received));
+    if (progress.reused > 0) text += " " + reusedText(progress.reused);
     g.lastSpeedTick = g.now();
     g.window->setText(control::标签_每秒速度, text);
   }
@@ -130,6 +133,10 @@ int32_t onTaskEvent(Globals& g, const PackageInfo& package, TaskStatus code) {
   } else if (code == TaskStatus::TaskEnded) {
     TaskOutcome outcome = g.downloadObject->outcome();
     std::string text = failureText(package, outcome);
+    window->postToWindowThread([&g, fetched = outcome.fetchedBytes, reused = outcome.reusedBytes] {
+      g.fetchedBytes = fetched;
+      g.reusedBytes = reused;
+    });
     std::optional<KnownDigest> placed;
     if (outcome.ending == TaskEnding::Complete && outcome.placedFile && outcome.digests) {
       const ContentDigests& digests = *outcome.digests;
@@ -153,6 +160,7 @@ TaskParam& fillTaskParams(Globals& g, const PackageInfo& package) {
   // The archive replaces the old one only when it is the one the manifest vouches for.
   const PackageEntry& entry = g.package(package.id).manifest;
   p.expected = ExpectedContent{entry.md5, std::nullopt, entry.size};
+  p.delta = g.deltaDownloads;
   if (!entry.sha256.empty()) p.expected.sha256 = entry.sha256;
   p.statusCallback = [&g, &package](TaskStatus code, Worker*, int32_t, int32_t, TransferTask*) {
     return onTaskEvent(g, package, code);
@@ -185,6 +193,8 @@ void startPackageDownload(Globals& g, const PackageInfo& package) {
   g.downloadTargetPath = g.programDir + package.archive;
   g.totalBytes = 0;  // until the engine tells the size (and, resuming, the bytes there)
   g.doneBytes = 0;
+  g.fetchedBytes = 0;
+  g.reusedBytes = 0;
   g.downloadUrl = entry.url;
   g.downloadingPackage = package.id;
   joinDownloadStarter(g);

@@ -276,8 +276,13 @@ std::optional<std::string> keptValidator(const std::optional<std::string>& value
 // The range lines of a request from `position` on. When the file's validator is known they
 // carry If-Range, so that a server whose file changed answers with the whole new file rather
 // than a piece of it. A weak ETag cannot serve there; the date then does.
-std::string rangeLines(const HttpSettings& settings, int64_t position) {
-  std::string lines = formatText("Range: bytes=%lld-\r\n", static_cast<long long>(position));
+// With bounded ranges the request names the segment's last byte as well.
+std::string rangeLines(const HttpSettings& settings, int64_t position, int64_t end) {
+  std::string lines =
+      settings.boundedRanges && end > position
+          ? formatText("Range: bytes=%lld-%lld\r\n", static_cast<long long>(position),
+                       static_cast<long long>(end - 1))
+          : formatText("Range: bytes=%lld-\r\n", static_cast<long long>(position));
   bool weak = settings.etag && settings.etag->rfind("W/", 0) == 0;
   const std::optional<std::string>& validator =
       settings.etag && !weak ? settings.etag : settings.lastModified;
@@ -371,6 +376,45 @@ int32_t fallBackToOneConnection(Worker& worker, const HttpResponseInfo& response
   return fallback == SegmentTable::Fallback::Restart ? kOpenReady : kOpenDropped;
 }
 
+// The answer (200, 206 or 416) to a delta's request for the file's end. kOpenReady when it holds
+// just that end (the size and validators taken, deltaTailStart set, no segments laid out yet);
+// kOpenPermanent when the file cannot be the expected one; kOpenDropped when the delta is
+// given up: a 200 answer then goes on as an ordinary download, anything else is asked again
+// for the whole file.
+int32_t takeTailAnswer(Worker& worker, HttpLayer& layer, const HttpResponseInfo& response,
+                       BodyBuffer& body) {
+  TransferTask& task = worker.task;
+  task.deltaAsked = false;
+  int32_t code = response.statusCode;
+  if (code != 206) {
+    engineLog(task, &worker, kLogError,
+              code == 200 ? "服务器不支持按范围下载, 下载整个文件"
+                          : "服务器拒绝文件末尾的范围, 下载整个文件");
+    return kOpenDropped;
+  }
+  std::optional<ContentRange> got;
+  if (response.contentRange) got = parseContentRange(*response.contentRange);
+  const int64_t asked = task.delta->tailLength();
+  if (!got || got->last != got->total - 1 ||
+      got->first != std::max<int64_t>(0, got->total - asked)) {
+    engineLog(task, &worker, kLogError,
+              formatText("文件末尾的回答范围不符 [%s], 下载整个文件",
+                         response.contentRange ? response.contentRange->c_str() : "无范围"));
+    return kOpenDropped;
+  }
+  if (auto refusal = task.sizeRefusal(got->total)) {
+    engineFailure(worker, FailureKind::Integrity, *refusal);
+    return kOpenPermanent;
+  }
+  layer.setValidators(keptValidator(response.etag), keptValidator(response.lastModified));
+  layer.boundRanges();
+  task.setTotalSize(got->total);
+  task.deltaTailStart = got->first;
+  body.length = static_cast<size_t>(
+      std::min<int64_t>(static_cast<int64_t>(body.length), got->total - got->first));
+  return kOpenReady;
+}
+
 }  // namespace
 
 std::unique_ptr<ProtocolLayer> makeHttpLayer(const TaskParam& param, const UrlParts& url) {
@@ -433,7 +477,12 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
     // A resumed task asks for the rest of its first unfinished segment.
     bool resuming = task.resuming.load();
     int64_t position = resuming ? worker.position() : 0;
-    std::string range = resuming ? rangeLines(settings, position) : std::string();
+    // A delta asks for the file's end first.
+    bool tail = !resuming && task.deltaAsked.load() && task.delta;
+    std::string range = resuming ? rangeLines(settings, position, worker.segmentEnd())
+                        : tail   ? formatText("Range: bytes=-%lld\r\n",
+                                              static_cast<long long>(task.delta->tailLength()))
+                                 : std::string();
     if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
     if ((result = readResponse(worker, body, &settings)) != kOpenReady) return result;
     const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
@@ -448,6 +497,18 @@ int32_t httpOpenFirst(Worker& worker, BodyBuffer& body) {
       worker.state<HttpWorkerState>().response = HttpResponseInfo{};
       body.length = 0;
       continue;
+    }
+    if (tail && (code == 200 || code == 206 || code == 416)) {
+      int32_t taken = takeTailAnswer(worker, layer, response, body);
+      if (taken != kOpenDropped) return taken;
+      if (code != 200) {
+        // Asked again, for the whole file.
+        worker.dataFilter.reset();
+        worker.dataSocket.reset();
+        worker.state<HttpWorkerState>().response = HttpResponseInfo{};
+        body.length = 0;
+        continue;
+      }
     }
     if (resuming && code == 200) {
       // The file changed (If-Range) or the server ignores ranges: this answer carries the
@@ -521,7 +582,7 @@ int32_t httpOpenSegment(Worker& worker, BodyBuffer& body) {
   int32_t result = openConnection(worker, layer, settings, target, true, reached);
   if (result != kOpenReady) return result;
   int64_t position = worker.position();
-  std::string range = rangeLines(settings, position);
+  std::string range = rangeLines(settings, position, worker.segmentEnd());
   if ((result = sendRequest(worker, settings, range)) != kOpenReady) return result;
   if ((result = readResponse(worker, body, &settings)) != kOpenReady) return result;
   const HttpResponseInfo& response = worker.state<HttpWorkerState>().response;
@@ -566,6 +627,11 @@ void HttpLayer::setValidators(std::optional<std::string> etag,
   settings_.lastModified = std::move(lastModified);
 }
 
+void HttpLayer::boundRanges() {
+  std::lock_guard lock(mutex_);
+  settings_.boundedRanges = true;
+}
+
 void HttpLayer::saveSnapshot(ProtocolSnapshot& out) const {
   std::lock_guard lock(mutex_);
   out.texts = {settings_.proxy, settings_.hostText,     settings_.requestUri, settings_.referer,
@@ -573,6 +639,7 @@ void HttpLayer::saveSnapshot(ProtocolSnapshot& out) const {
   out.integers.fill(0);
   out.integers[0] = settings_.port;
   out.integers[1] = settings_.secure ? 1 : 0;
+  out.integers[2] = settings_.boundedRanges ? 1 : 0;
 }
 
 bool HttpLayer::describesSameFile(const ProtocolSnapshot& earlier) const {
@@ -601,5 +668,6 @@ bool HttpLayer::restoreSnapshot(const ProtocolSnapshot& in) {
   if ((in.integers[1] == 1) != settings_.secure) return false;  // https never resumes as http
   settings_.etag = in.texts[4];
   settings_.lastModified = in.texts[5];
+  settings_.boundedRanges = in.integers[2] == 1;
   return true;
 }

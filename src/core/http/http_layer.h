@@ -44,9 +44,9 @@ class HttpLayer final : public ProtocolLayer {
   }
   std::string pathForFileName() const override;
   // Texts: proxy, host text, request-URI, referer, ETag, Last-Modified (the seventh slot is
-  // left free). Integers: the port. A restored layer takes back only the validators: a
-  // resumed download connects anew from its own URL, redirects included, and starts over when
-  // the server's file no longer matches them.
+  // left free). Integers: the port, https, bounded ranges. A restored layer takes back only the
+  // validators: a resumed download connects anew from its own URL, redirects included, and starts
+  // over when the server's file no longer matches them.
   void saveSnapshot(ProtocolSnapshot& out) const override;
   bool restoreSnapshot(const ProtocolSnapshot& in) override;
   // The same scheme and the same validators (both absent counts as the same: the size alone
@@ -59,6 +59,8 @@ class HttpLayer final : public ProtocolLayer {
   void setServer(const std::string& requestUri, const std::string& address, uint16_t port);
   // The validators of the file, from the first answer of a fresh download.
   void setValidators(std::optional<std::string> etag, std::optional<std::string> lastModified);
+  // Range requests name their last byte from now on.
+  void boundRanges();
   // Follows a redirect response; the settings change only when it is followed.
   RedirectResult redirect(const HttpResponseInfo& response);
   // The task's TLS client, made on first use and shared by its workers (they resume the

@@ -25,6 +25,9 @@ struct HttpSettings {
   // download that finds them changed starts over.
   std::optional<std::string> etag;
   std::optional<std::string> lastModified;
+  // Range requests name their last byte too (a delta fetches many short ranges: the server
+  // sends no byte past a range's end).
+  bool boundedRanges = false;
 };
 
 // Longest validator kept: a longer one could push a range request past its limit.

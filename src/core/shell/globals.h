@@ -81,8 +81,15 @@ struct Globals {
   std::unique_ptr<Download> downloadObject;
   EngineTuning downloadTuning;       // retries and waits of package downloads (tests shorten them)
   int32_t downloadTimeoutMs = 5000;  // connect, send and receive limit of package downloads
+  // A package download over an older archive fetches only the entries that changed
+  // (--no-delta turns it off).
+  bool deltaDownloads = true;
   int64_t totalBytes = 0;
   int64_t doneBytes = 0;
+  // Of the running or last package download: bytes fetched from the server, and bytes its
+  // delta took from the old archive.
+  int64_t fetchedBytes = 0;
+  int64_t reusedBytes = 0;
   uint64_t lastSpeedTick = 0;
   uint64_t lastCheckTick = 0;
 

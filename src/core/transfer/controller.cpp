@@ -51,6 +51,8 @@ void Controller::run() {
         deliver(event);
         break;
       case kEventNoWorkerLeft:
+        // Posted by a worker of the round before a start over: the new round runs on.
+        if (task_.restartPending && !task_.stopRequested()) break;
         if (!noWorkerLeft()) break;
         if (restartDue(task_)) {
           restartTask(task_);
@@ -65,6 +67,7 @@ void Controller::run() {
 }
 
 void Controller::startWorker() {
+  task_.restartPending = false;
   if (task_.stopping.load() != 0 || task_.windingDown.load()) return;
   bool first;
   int32_t active;

@@ -28,6 +28,9 @@ struct TaskOutcome {
   // they did not match), and what did not match (the bytes were then discarded).
   std::optional<ContentDigests> digests;
   std::vector<ContentMismatch> mismatches;
+  // Body bytes fetched from the server, and bytes a delta took from the local file.
+  int64_t fetchedBytes = 0;
+  int64_t reusedBytes = 0;
   // A complete task: the file under its final name as it was placed.
   std::optional<FileIdentity> placedFile;
 };

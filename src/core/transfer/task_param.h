@@ -54,4 +54,7 @@ struct TaskParam {
   bool verifyTls = true;  // https: check the server's certificate and name (false: --insecure)
   // What the bytes must be before they replace the file at localPath (none: no check).
   ExpectedContent expected;
+  // A fresh http(s) download with an expected digest over an existing zip archive at
+  // localPath takes the entries that did not change from that archive (a delta).
+  bool delta = false;
 };

@@ -7,12 +7,14 @@
 // to resume: the transfer goes on.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "transfer/protocol.h"
 #include "transfer/segment_table.h"
+#include "transfer/task_delta.h"
 
 struct TransferTask;
 
@@ -39,6 +41,8 @@ struct TaskStartOptions {
   std::optional<TaskResume> resume;
   LateResumePlanner lateResume;
   std::string note;  // logged when the task starts: why it resumes or starts over
+  // A fresh task that may take unchanged ranges from a local file (ignored when resuming).
+  std::unique_ptr<DeltaSource> delta;
 };
 
 // Fewest milliseconds between two periodic state saves.

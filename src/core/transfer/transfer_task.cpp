@@ -110,6 +110,8 @@ void TransferTask::recordPlacement(std::optional<FileIdentity> placed) {
 void TransferTask::settleOutcome(TaskEnding ending) {
   std::lock_guard lock(outcomeMutex_);
   outcome_.ending = ending;
+  outcome_.fetchedBytes = fetchedBytes.load();
+  outcome_.reusedBytes = reusedBytes.load();
   if (ending != TaskEnding::Failed) {
     outcome_.kind = FailureKind::None;
     outcome_.message.clear();
@@ -160,6 +162,10 @@ TransferTask* startTransferTask(const TaskParam& param, const UrlParts& url,
   task->saveState = std::move(options.saveState);
   task->lateResume = std::move(options.lateResume);
   task->startNote = std::move(options.note);
+  if (options.delta && !options.resume && !task->folderTarget) {
+    task->delta = std::move(options.delta);
+    task->deltaAsked = true;
+  }
   if (options.resume) {
     task->setTotalSize(options.resume->totalSize);
     task->segments.restore(std::move(options.resume->segments), options.resume->capacity);
@@ -222,6 +228,14 @@ bool allBytesWritten(const TransferTask& task) {
 // The continued bytes do not give the expected content.
 bool continuedBytesMismatch(TransferTask& task) {
   if (!task.resumedBytes.load() || task.expected.empty() || !allBytesWritten(task)) return false;
+  settleContent(task);
+  return task.finishedDigests && !compareContent(task.expected, *task.finishedDigests).empty();
+}
+
+// Every byte is there, some taken from the local file, and they do not give the expected
+// content.
+bool reusedBytesMismatch(TransferTask& task) {
+  if (task.reusedRanges.empty() || task.expected.empty() || !allBytesWritten(task)) return false;
   settleContent(task);
   return task.finishedDigests && !compareContent(task.expected, *task.finishedDigests).empty();
 }
@@ -326,6 +340,15 @@ bool restartDue(TransferTask& task) {
       return true;
     }
   }
+  if (!task.refetched && reusedBytesMismatch(task)) {
+    task.refetched = true;
+    task.refetchAsked = true;
+    engineLog(task, nullptr, kLogError,
+              "组装的文件与预期不符: " +
+                  mismatchText(compareContent(task.expected, *task.finishedDigests)) +
+                  ", 从服务器重新下载本地复用的部分");
+    return true;
+  }
   if (task.refetched || !continuedBytesMismatch(task)) return false;
   task.refetched = true;
   engineLog(task, nullptr, kLogError,
@@ -335,7 +358,47 @@ bool restartDue(TransferTask& task) {
   return true;
 }
 
+namespace {
+
+// Every worker has ended: the ranges taken from the local file become missing, everything
+// else stays, and the task goes on as a resumed one (its first worker checks the server's file
+// before the others start).
+void refetchReused(TransferTask& task) {
+  std::vector<Segment> table = refetchLayout(task.totalSize.load(), task.reusedRanges);
+  int32_t capacity = static_cast<int32_t>((table.size() + 9) / 10 * 10);
+  task.reusedRanges.clear();
+  task.reusedBytes = 0;
+  task.segments.restore(std::move(table), capacity);
+  task.contentSettled = false;
+  task.finishedDigests.reset();
+  task.digestReadError = 0;
+  task.resuming = true;
+  {
+    std::lock_guard lock(task.workerLock);
+    task.startedWorkers = 0;
+  }
+  task.windingDown.store(false);
+  task.stopping.store(0);
+  TaskEvent event;
+  if (task.stopRequested()) {
+    task.stopping.store(4);
+    event.code = kEventNoWorkerLeft;
+  } else {
+    event.code = kEventStartWorker;
+    event.b = task.connectionCount;
+    task.restartPending = true;
+  }
+  task.events.post(std::move(event));
+}
+
+}  // namespace
+
 void restartTask(TransferTask& task) {
+  if (task.refetchAsked) {
+    task.refetchAsked = false;
+    refetchReused(task);
+    return;
+  }
   // Every worker has ended; the partial file is still claimed while it goes.
   discardFiles(task);
   task.output.discard();
@@ -344,6 +407,10 @@ void restartTask(TransferTask& task) {
   task.bytesReceived = 0;
   task.resuming = false;
   task.resumedBytes = false;
+  task.reusedRanges.clear();
+  task.reusedBytes = 0;
+  task.deltaTailStart = -1;
+  task.deltaAsked = task.delta != nullptr;
   task.sizeReported = false;
   task.contentSettled = false;
   task.finishedDigests.reset();
@@ -363,6 +430,7 @@ void restartTask(TransferTask& task) {
   } else {
     event.code = kEventStartWorker;
     event.b = task.connectionCount;
+    task.restartPending = true;
   }
   task.events.post(std::move(event));
 }

@@ -26,6 +26,7 @@
 #include "transfer/prefix_digest.h"
 #include "transfer/protocol.h"
 #include "transfer/segment_table.h"
+#include "transfer/task_delta.h"
 #include "transfer/task_outcome.h"
 #include "transfer/task_owner.h"
 #include "transfer/task_param.h"
@@ -58,6 +59,21 @@ struct TransferTask {
   std::atomic<bool> windingDown{false};
   // The local path ended in "/" when the task was made: its name comes from the server.
   bool folderTarget = false;
+
+  // A delta (transfer/task_delta.h): the source of local ranges, set when the task is made.
+  std::unique_ptr<DeltaSource> delta;
+  // True while the first request asks for the file's end only (the layer reads it).
+  std::atomic<bool> deltaAsked{false};
+  // Where the bytes of the first answer begin when the server sent the file's end only (the
+  // layer sets it; -1 otherwise). Segments are then laid out by the first worker's delta.
+  std::atomic<int64_t> deltaTailStart{-1};
+  // The ranges taken from the local file (the first worker fills them before any other
+  // worker starts; the controller reads them once every worker has ended).
+  std::vector<ReusedRange> reusedRanges;
+  bool refetchAsked = false;  // the reused ranges are fetched again (controller only)
+  // Bytes taken from the local file, and bytes fetched from the server (body bytes only).
+  std::atomic<int64_t> reusedBytes{0};
+  std::atomic<int64_t> fetchedBytes{0};
 
   // Counters.
   std::atomic<int64_t> totalSize{0};  // 0 until learned
@@ -102,6 +118,9 @@ struct TransferTask {
   int32_t fileChanges = 0;    // changes of the server's file seen while the task ran
   bool restartAsked = false;  // a worker asked for a start over
   bool refetched = false;     // continued bytes were fetched again once (controller only)
+  // The task started over and its first worker is not started yet: an end-of-workers event
+  // still queued from before belongs to the old round (controller only).
+  bool restartPending = false;
 
   // Protocol layer (its per-task settings live inside it).
   std::unique_ptr<ProtocolLayer> protocol;

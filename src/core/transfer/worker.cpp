@@ -81,6 +81,7 @@ void Worker::countReceived(size_t bytes) {
   received_.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
   task.bytesReceived.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
   task.receivedSinceTake.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
+  task.fetchedBytes.fetch_add(static_cast<int64_t>(bytes), std::memory_order_relaxed);
 }
 
 void Worker::noteFailure(FailureKind kind, std::string message) {
@@ -108,9 +109,18 @@ Worker::End Worker::work() {
   BodyBuffer body{buffer_.get(), kTransferBufferSize, 0};
   // A resumed task claims its partial file before it asks the server anything: a file that
   // another download writes is never touched, not even when the server's file has changed.
-  if (leads_ && task.resuming && !reopenOutputFile()) return End::Error;
+  // (A task that fetches its reused ranges again still holds its file open.)
+  if (leads_ && task.resuming && !task.output.isOpen() && !reopenOutputFile()) return End::Error;
   Step opened = open(leads_, body);
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
+  if (leads_ && task.deltaTailStart.load() >= 0) {
+    DeltaStep delta = takeDelta(body);
+    if (delta == DeltaStep::Taken) return continueDelta(body);
+    if (delta != DeltaStep::Declined) return delta == DeltaStep::Stopped ? End::Normal : End::Error;
+    // An ordinary download from here: the whole file over the first connection.
+    opened = open(true, body);
+    if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
+  }
   if (leads_ && task.resuming) {
     // The server's file is the one the partial file holds: go on where it stopped.
     announceResume();
@@ -342,6 +352,7 @@ Worker::End Worker::receiveSegments(size_t bodyLength) {
     if (length == 0) return;
     received_.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
     task.bytesReceived.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
+    task.fetchedBytes.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
     task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(length), 0);
     buffered = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(length), segmentEnd() - position()));
@@ -436,6 +447,7 @@ Worker::Step Worker::receivePass(size_t& buffered) {
   if (body.length > 0) {
     received_.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
     task.bytesReceived.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
+    task.fetchedBytes.fetch_add(static_cast<int64_t>(body.length), std::memory_order_relaxed);
     task.postStatus(TaskStatus::Data, this, static_cast<int64_t>(body.length), 0);
     buffered = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(body.length), segmentEnd() - position()));

@@ -18,10 +18,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/socket_io.h"
 #include "platform/unique_fd.h"
 #include "transfer/protocol.h"
+#include "transfer/task_delta.h"
 #include "transfer/task_outcome.h"
 
 struct TransferTask;
@@ -78,6 +80,7 @@ class Worker final : public StopCondition, public ReceiveCounter {
   enum class End { Normal, Error };
   enum class Step { Go, Stopped, Failed };
   enum class Prepared { Created, Continued, Failed };
+  enum class DeltaStep { Declined, Taken, Stopped, Failed };
   void run();
   End work();
   Step open(bool first, BodyBuffer& body);
@@ -88,6 +91,19 @@ class Worker final : public StopCondition, public ReceiveCounter {
   Prepared settleNamedTarget();
   End continueEarlierFile(BodyBuffer& body);
   bool reopenOutputFile();
+  // The delta of the first worker (transfer/task_delta.h), after an answer with the file's
+  // end: Taken once the partial file holds the end and the checked local ranges and the table
+  // counts them done; Declined (nothing made, connection closed) for an ordinary download.
+  DeltaStep takeDelta(BodyBuffer& body);
+  DeltaStep declineDelta(const std::string& why);
+  // Receives the rest of the current answer into `held` until it holds `wanted` bytes.
+  Step receiveHeld(std::string& held, size_t wanted);
+  // Fetches the file's bytes [from, to) into `out` over a range request of their own.
+  Step fetchHeld(int64_t from, int64_t to, int64_t total, std::string& out);
+  // Lays the partial file out: the held bytes, then the local ranges that check out.
+  DeltaStep assembleDelta(const std::string& held, int64_t heldFrom, int64_t total,
+                          std::vector<ReusedRange> candidates);
+  End continueDelta(BodyBuffer& body);
   void announceResume();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);

@@ -10,6 +10,11 @@ constexpr size_t kOutputBlock = 2 * EntryDecoder::kInputBlock;
 constexpr uint32_t kStored = 0;
 constexpr uint32_t kDeflated = 8;
 
+// Hands decoded bytes on; with no output (a check only) they are dropped.
+bool emit(int out, const char* data, size_t size) {
+  return out < 0 || writeAll(out, data, size);
+}
+
 uLong addToCrc(uLong crc, const char* data, size_t size) {
   return crc32_z(crc, reinterpret_cast<const Bytef*>(data), size);
 }
@@ -34,6 +39,10 @@ bool EntryDecoder::decode(int archiveFd, const ZipEntryRecord& entry, int out) {
   return written && static_cast<uint32_t>(crc) == entry.crc;
 }
 
+bool EntryDecoder::verify(int archiveFd, const ZipEntryRecord& entry) {
+  return decode(archiveFd, entry, -1);
+}
+
 bool EntryDecoder::copyStored(int archiveFd, const ZipEntryRecord& entry, int out, uLong& crc) {
   if (entry.compressedSize != entry.uncompressedSize) return false;
   for (uint64_t done = 0; done < entry.compressedSize;) {
@@ -41,7 +50,7 @@ bool EntryDecoder::copyStored(int archiveFd, const ZipEntryRecord& entry, int ou
         static_cast<size_t>(std::min<uint64_t>(output_.size(), entry.compressedSize - done));
     if (!readAt(archiveFd, entry.dataOffset + done, output_.data(), size)) return false;
     crc = addToCrc(crc, output_.data(), size);
-    if (!writeAll(out, output_.data(), size)) return false;
+    if (!emit(out, output_.data(), size)) return false;
     done += size;
   }
   return true;
@@ -74,7 +83,7 @@ bool EntryDecoder::inflateData(int archiveFd, const ZipEntryRecord& entry, int o
     if (status != Z_OK && status != Z_STREAM_END) return false;
     const size_t produced = room - stream_.avail_out;
     crc = addToCrc(crc, output_.data(), produced);
-    if (!writeAll(out, output_.data(), produced)) return false;
+    if (!emit(out, output_.data(), produced)) return false;
     written += produced;
     if (status == Z_STREAM_END) break;
   }

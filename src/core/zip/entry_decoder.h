@@ -24,6 +24,10 @@ class EntryDecoder {
   // the entry cannot be decoded (canDecode) or the local header names another method.
   bool decode(int archiveFd, const ZipEntryRecord& entry, int out);
 
+  // Decodes the entry's data without writing them: true when their length and CRC-32 match
+  // the record (the same checks as decode).
+  bool verify(int archiveFd, const ZipEntryRecord& entry);
+
   // Bytes read from the archive at a time.
   static constexpr size_t kInputBlock = 65536;
 

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace {
+
+// Reads exactly `size` bytes at an archive offset; false when they cannot be had.
+using ByteReader = std::function<bool(uint64_t at, char* buffer, size_t size)>;
 
 constexpr size_t kEndSize = 22;
 constexpr size_t kMaxComment = 65535;
@@ -31,11 +35,11 @@ bool hasSignature(const char* bytes, char third, char fourth) {
 
 // The position of the last end-of-central-directory signature, searched in the last
 // 64 KiB + 22 bytes (the record plus the longest comment).
-std::optional<uint64_t> findEndRecord(int fd, uint64_t fileSize) {
+std::optional<uint64_t> findEndRecord(const ByteReader& read, uint64_t fileSize) {
   if (fileSize < kEndSize) return std::nullopt;
   const uint64_t span = std::min<uint64_t>(fileSize, kEndSize + kMaxComment);
   std::string tail(span, '\0');
-  if (!readAt(fd, fileSize - span, tail.data(), span)) return std::nullopt;
+  if (!read(fileSize - span, tail.data(), span)) return std::nullopt;
   for (size_t at = span - kEndSize + 1; at-- > 0;) {
     if (hasSignature(&tail[at], 5, 6)) return fileSize - span + at;
   }
@@ -44,17 +48,17 @@ std::optional<uint64_t> findEndRecord(int fd, uint64_t fileSize) {
 
 // The zip64 end record through its locator just before the end record, when there is one.
 // False when a locator is there but what it points to is not sound.
-bool readZip64End(int fd, uint64_t endAt, Declared& declared) {
+bool readZip64End(const ByteReader& read, uint64_t endAt, Declared& declared) {
   if (endAt < kLocatorSize) return true;
   char locator[kLocatorSize];
-  if (!readAt(fd, endAt - kLocatorSize, locator, sizeof locator)) return false;
+  if (!read(endAt - kLocatorSize, locator, sizeof locator)) return false;
   if (!hasSignature(locator, 6, 7)) return true;
   if (le32(locator + 4) != 0 || le32(locator + 16) > 1) return false;  // one disk only
   const uint64_t at = le64(locator + 8);
   const uint64_t locatorAt = endAt - kLocatorSize;
   if (at > locatorAt || locatorAt - at < kZip64EndSize) return false;
   char record[kZip64EndSize];
-  if (!readAt(fd, at, record, sizeof record) || !hasSignature(record, 6, 6)) return false;
+  if (!read(at, record, sizeof record) || !hasSignature(record, 6, 6)) return false;
   if (le64(record + 4) > locatorAt - at - 12) return false;  // runs into the locator
   if (le32(record + 16) != 0 || le32(record + 20) != 0) return false;
   if (le64(record + 24) != le64(record + 32)) return false;
@@ -66,17 +70,17 @@ bool readZip64End(int fd, uint64_t endAt, Declared& declared) {
   return true;
 }
 
-std::optional<Declared> readDeclared(int fd, uint64_t fileSize) {
-  std::optional<uint64_t> endAt = findEndRecord(fd, fileSize);
+std::optional<Declared> readDeclared(const ByteReader& read, uint64_t fileSize) {
+  std::optional<uint64_t> endAt = findEndRecord(read, fileSize);
   if (!endAt) return std::nullopt;
   char end[kEndSize];
-  if (!readAt(fd, *endAt, end, sizeof end)) return std::nullopt;
+  if (!read(*endAt, end, sizeof end)) return std::nullopt;
   Declared declared;
   declared.entries = le16(end + 10);
   declared.size = le32(end + 12);
   declared.offset = le32(end + 16);
   declared.end = *endAt;
-  if (!readZip64End(fd, *endAt, declared)) return std::nullopt;
+  if (!readZip64End(read, *endAt, declared)) return std::nullopt;
   // Several disks are not supported; a zip64 archive may leave these fields saturated.
   const bool oneDisk = le16(end + 4) == 0 && le16(end + 6) == 0 && le16(end + 8) == le16(end + 10);
   if (!oneDisk && !declared.zip64) return std::nullopt;
@@ -144,6 +148,44 @@ bool countAgrees(uint64_t found, const Declared& declared) {
   return declared.entries == kSaturated16 || declared.entries == found % 65536;
 }
 
+// The records of the directory `declared` names, each checked, their count against the
+// declared one.
+std::optional<CentralDirectory> readRecords(const ByteReader& read, const Declared& declared) {
+  std::string bytes(declared.size, '\0');
+  if (!read(declared.offset, bytes.data(), bytes.size())) return std::nullopt;
+  CentralDirectory directory;
+  directory.offset = declared.offset;
+  directory.size = declared.size;
+  for (size_t at = 0; at < bytes.size();) {
+    ZipEntryRecord record;
+    const size_t length = parseRecord(bytes, at, record);
+    if (length == 0) return std::nullopt;
+    directory.entries.push_back(std::move(record));
+    at += length;
+  }
+  if (!countAgrees(directory.entries.size(), declared)) return std::nullopt;
+  return directory;
+}
+
+ByteReader fileReader(int fd) {
+  return [fd](uint64_t at, char* buffer, size_t size) { return readAt(fd, at, buffer, size); };
+}
+
+// Reads within the held bytes only: anything before the tail's start is not there.
+ByteReader tailReader(const ArchiveTail& tail) {
+  return [&tail](uint64_t at, char* buffer, size_t size) {
+    if (at < tail.start || at > tail.fileSize || tail.fileSize - at < size) return false;
+    const uint64_t from = at - tail.start;
+    if (from > tail.bytes.size() || tail.bytes.size() - from < size) return false;
+    std::memcpy(buffer, tail.bytes.data() + from, size);
+    return true;
+  };
+}
+
+bool tailIsSound(const ArchiveTail& tail) {
+  return tail.start <= tail.fileSize && tail.fileSize - tail.start == tail.bytes.size();
+}
+
 }  // namespace
 
 uint16_t le16(const char* bytes) {
@@ -171,20 +213,24 @@ bool readAt(int fd, uint64_t offset, char* buffer, size_t size) {
 }
 
 std::optional<CentralDirectory> readCentralDirectory(int fd, uint64_t fileSize) {
-  std::optional<Declared> declared = readDeclared(fd, fileSize);
+  ByteReader read = fileReader(fd);
+  std::optional<Declared> declared = readDeclared(read, fileSize);
   if (!declared) return std::nullopt;
-  std::string bytes(declared->size, '\0');
-  if (!readAt(fd, declared->offset, bytes.data(), bytes.size())) return std::nullopt;
-  CentralDirectory directory;
-  directory.offset = declared->offset;
-  directory.size = declared->size;
-  for (size_t at = 0; at < bytes.size();) {
-    ZipEntryRecord record;
-    const size_t length = parseRecord(bytes, at, record);
-    if (length == 0) return std::nullopt;
-    directory.entries.push_back(std::move(record));
-    at += length;
-  }
-  if (!countAgrees(directory.entries.size(), *declared)) return std::nullopt;
-  return directory;
+  return readRecords(read, *declared);
+}
+
+std::optional<DirectoryExtent> locateCentralDirectory(const ArchiveTail& tail) {
+  if (!tailIsSound(tail)) return std::nullopt;
+  std::optional<Declared> declared = readDeclared(tailReader(tail), tail.fileSize);
+  if (!declared) return std::nullopt;
+  return DirectoryExtent{declared->offset, declared->size};
+}
+
+std::optional<CentralDirectory> parseCentralDirectory(const ArchiveTail& tail) {
+  if (!tailIsSound(tail)) return std::nullopt;
+  ByteReader read = tailReader(tail);
+  std::optional<Declared> declared = readDeclared(read, tail.fileSize);
+  // Only held bytes are parsed: nothing is allocated for a directory that is not there.
+  if (!declared || declared->offset < tail.start) return std::nullopt;
+  return readRecords(read, *declared);
 }

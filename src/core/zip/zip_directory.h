@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One central-directory record as stored. Sizes and the local header's offset come from
@@ -39,6 +40,29 @@ struct CentralDirectory {
 // archive without a zip64 end record). Each record must be complete, with every zip64
 // field it calls for.
 std::optional<CentralDirectory> readCentralDirectory(int fd, uint64_t fileSize);
+
+// The last bytes of an archive held in memory (fetched from a server): `bytes` are the
+// archive's bytes from offset `start` to its end, `fileSize`.
+struct ArchiveTail {
+  std::string_view bytes;
+  uint64_t start = 0;
+  uint64_t fileSize = 0;
+};
+
+// Where the central directory of an archive lies.
+struct DirectoryExtent {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
+// Where the end records held in `tail` place the central directory, with the same checks as
+// readCentralDirectory (one disk, a sound zip64 end record, a directory that ends where the
+// end records begin). The directory itself need not be held yet. Nothing when the end records
+// are not in the held bytes or are not sound.
+std::optional<DirectoryExtent> locateCentralDirectory(const ArchiveTail& tail);
+// The central directory of an archive from held bytes that include it, checked exactly as
+// readCentralDirectory checks a file's. Nothing when a byte it needs is not held.
+std::optional<CentralDirectory> parseCentralDirectory(const ArchiveTail& tail);
 
 // Reads exactly `size` bytes at `offset`; false on an error or a short read. Safe to call
 // from several threads on one descriptor.
