@@ -30,9 +30,9 @@ struct OperatorOptions {
   bool json = false;   // one JSON document on standard output
   bool quiet = false;  // nothing on standard output but the JSON document; failures still told
   bool dryRun = false;
-  bool noDelta = false;                      // fetch whole archives, never only their changed entries
-  bool list = false;                         // rollback --list
-  bool repair = false;                       // validate --repair
+  bool noDelta = false;  // fetch whole archives, never only their changed entries
+  bool list = false;     // rollback --list
+  bool repair = false;   // validate --repair
   std::optional<std::string> beforeInstall;  // --before-install: over Config.ini's [Hooks]
   std::optional<std::string> afterInstall;   // --after-install
   // The vendor's commands:
