@@ -6,11 +6,13 @@
 #   baseline  the same with BASELINE_CLI (an earlier build)
 #   tools     curl -o, md5sum -c, unzip into a staging folder, cp -r of it into both roots
 # Every run works in a new folder, and everything is deleted only at the end (creating files
-# soon after a large delete is much slower here). No contender flushes its output to disk
-# (neither curl nor ours calls fsync). Prints every run, then the medians and their ratios: the
-# seconds until the archive was there and verified, the processor seconds (user + system) of
-# that part, and the seconds of the whole road. On a shared machine the processor seconds
-# vary less than the wall times.
+# soon after a large delete is much slower here). The download is not flushed by anyone (neither
+# curl nor ours calls fsync); our install flushes every file it writes (a transaction per
+# root), the earlier build's install, unzip and cp do not. Prints every run, then the medians
+# and their ratios: the seconds until the archive was there and verified, the processor
+# seconds (user + system) of that part, the seconds of the whole road, and the seconds until a
+# sync right after it ended. On a shared machine the processor seconds vary less than the wall
+# times.
 #   bench/package_road.sh [CLI] BASELINE_CLI [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -115,32 +117,37 @@ road() {
   # The package's files; an install's own record below .下载器备份/ does not count.
   [ "$(find "$run/b" -name .下载器备份 -prune -o -type f -print | wc -l)" = 900 ] ||
     { echo "$1: files missing in a root" >&2; exit 1; }
+  # Our install flushes what it wrote; unzip and cp leave it in the page cache. The road is
+  # also timed to the end of a sync right after it, so that no one's writes are left unpaid.
+  sync
+  synced=$(date +%s%N)
   echo "$(seconds "$start" "$verified") $(awk '{s += $1 + $2} END {print s}' "$cpu")" \
-    "$(seconds "$start" "$end")"
+    "$(seconds "$start" "$end") $(seconds "$start" "$synced")"
 }
 
 contenders=(ours baseline tools)
-declare -A fetched cpus whole
+declare -A fetched cpus whole flushed
 for r in $(seq "$runs"); do
   line="run $r:"
   for k in 0 1 2; do
     c=${contenders[$(((r + k) % 3))]}
-    read -r f p t < <(road "$c")
-    fetched[$c]+="$f " cpus[$c]+="$p " whole[$c]+="$t "
-    line+="  $c ${f}s (cpu ${p}s) / ${t}s"
+    read -r f p t y < <(road "$c")
+    fetched[$c]+="$f " cpus[$c]+="$p " whole[$c]+="$t " flushed[$c]+="$y "
+    line+="  $c ${f}s (cpu ${p}s) / ${t}s / ${y}s"
   done
-  echo "$line   (archive verified / whole road)"
+  echo "$line   (archive verified / whole road / to a sync)"
 done
 median() { printf '%s\n' $1 | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
-printf '%-13s %13s %13s %9s\n' "median" "verified (s)" "its cpu (s)" "road (s)"
+printf '%-13s %13s %13s %9s %11s\n' "median" "verified (s)" "its cpu (s)" "road (s)" "synced (s)"
 for c in "${contenders[@]}"; do
-  printf '%-13s %13s %13s %9s\n' "$c" "$(median "${fetched[$c]}")" "$(median "${cpus[$c]}")" \
-    "$(median "${whole[$c]}")"
+  printf '%-13s %13s %13s %9s %11s\n' "$c" "$(median "${fetched[$c]}")" \
+    "$(median "${cpus[$c]}")" "$(median "${whole[$c]}")" "$(median "${flushed[$c]}")"
 done
 for other in baseline tools; do
-  printf 'ours/%-8s %13s %13s %9s\n' "$other" \
+  printf 'ours/%-8s %13s %13s %9s %11s\n' "$other" \
     "$(ratio "$(median "${fetched[ours]}")" "$(median "${fetched[$other]}")")" \
     "$(ratio "$(median "${cpus[ours]}")" "$(median "${cpus[$other]}")")" \
-    "$(ratio "$(median "${whole[ours]}")" "$(median "${whole[$other]}")")"
+    "$(ratio "$(median "${whole[ours]}")" "$(median "${whole[$other]}")")" \
+    "$(ratio "$(median "${flushed[ours]}")" "$(median "${flushed[$other]}")")"
 done
