@@ -2,10 +2,7 @@
 // archive arrives byte for byte, the access log shows that only the changed entries' spans
 // (and the directory) were asked for, and every odd case (a damaged local entry, local headers
 // that differ, a server without ranges, a stop midway) still ends with the server's archive.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -127,24 +124,6 @@ bool inside(const Range& range, const std::vector<Range>& spans) {
   return reached >= range.to;
 }
 
-void requestOnce(uint16_t port, const std::string& path) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-      char buffer[4096];
-      while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
-      }
-    }
-  }
-  ::close(fd);
-}
-
 constexpr char kLogFormat[] =
     "log_format delta '$uri $status \"$http_range\" \"$http_if_range\" $body_bytes_sent';\n";
 
@@ -207,17 +186,9 @@ class Delta : public ::testing::Test {
     return download.outcome();
   }
 
-  // The requests logged since the last call (nginx logs a request once it ended: a request
-  // made now and logged says that every earlier one is).
+  // The requests for the archive logged since the last call.
   std::vector<Request> requests() {
-    const std::string marker = "/settled-" + std::to_string(++settles_);
-    requestOnce(server_->port(), marker);
-    std::string log;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((log = readWholeFile(logs_.file("access.log"))).find(marker) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::string log = server_->settledLog(logs_.file("access.log"));
     std::vector<Request> found;
     std::istringstream lines(log.substr(std::min(seen_, log.size())));
     seen_ = log.size();
@@ -239,7 +210,6 @@ class Delta : public ::testing::Test {
   std::string target_;
   std::unique_ptr<NginxServer> server_;
   std::string url_;
-  int settles_ = 0;
   size_t seen_ = 0;
 };
 

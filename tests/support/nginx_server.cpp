@@ -31,6 +31,42 @@ uint16_t freeLoopbackPort() {
   return port;
 }
 
+namespace {
+
+// Asks the server on 127.0.0.1:`port` for `path` over HTTP/1.0 and reads the answer to its end.
+void requestOnce(uint16_t port, const std::string& path) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+        static_cast<ssize_t>(request.size())) {
+      char buffer[4096];
+      while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+      }
+    }
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+std::string NginxServer::settledLog(const std::string& logFile) {
+  const std::string marker = "/log-settled-" + std::to_string(++settles_);
+  requestOnce(port_, marker);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::string log;
+  while ((log = readWholeFile(logFile)).find(marker) == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return log;
+}
+
 bool waitForPort(uint16_t port, int timeoutMs, const std::string& host) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {

@@ -34,6 +34,12 @@ class NginxServer {
   std::string url(const std::string& path) const;
   // A file in the server's scratch folder (its logs).
   std::string workFile(const std::string& name) const { return work_.file(name); }
+  // The text of `logFile` (an access log this server writes) once every request it answered
+  // before the call is in it. nginx writes a request's line after its last byte went out, so a
+  // client that has already ended may be ahead of the log; the single worker handles events in
+  // order, so once a request made now is logged, every earlier one is. That request's own line
+  // (for "/log-settled-N") is in the text too. Gives up after 10 s with what is there.
+  std::string settledLog(const std::string& logFile);
 
  private:
   TempDir work_;
@@ -41,6 +47,7 @@ class NginxServer {
   std::string root_;
   uint16_t port_ = 0;
   int pid_ = -1;
+  int settles_ = 0;
 };
 
 // A port on 127.0.0.1 that was free a moment ago.

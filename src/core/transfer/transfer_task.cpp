@@ -360,19 +360,9 @@ bool restartDue(TransferTask& task) {
 
 namespace {
 
-// Every worker has ended: the ranges taken from the local file become missing, everything
-// else stays, and the task goes on as a resumed one (its first worker checks the server's file
-// before the others start).
-void refetchReused(TransferTask& task) {
-  std::vector<Segment> table = refetchLayout(task.totalSize.load(), task.reusedRanges);
-  int32_t capacity = static_cast<int32_t>((table.size() + 9) / 10 * 10);
-  task.reusedRanges.clear();
-  task.reusedBytes = 0;
-  task.segments.restore(std::move(table), capacity);
-  task.contentSettled = false;
-  task.finishedDigests.reset();
-  task.digestReadError = 0;
-  task.resuming = true;
+// Every worker has ended and the task's state is set for another round: its workers start
+// again, or, when a stop came meanwhile, nothing starts and the task ends.
+void startNextRound(TransferTask& task) {
   {
     std::lock_guard lock(task.workerLock);
     task.startedWorkers = 0;
@@ -389,6 +379,22 @@ void refetchReused(TransferTask& task) {
     task.restartPending = true;
   }
   task.events.post(std::move(event));
+}
+
+// Every worker has ended: the ranges taken from the local file become missing, everything
+// else stays, and the task goes on as a resumed one (its first worker checks the server's file
+// before the others start).
+void refetchReused(TransferTask& task) {
+  std::vector<Segment> table = refetchLayout(task.totalSize.load(), task.reusedRanges);
+  int32_t capacity = static_cast<int32_t>((table.size() + 9) / 10 * 10);
+  task.reusedRanges.clear();
+  task.reusedBytes = 0;
+  task.segments.restore(std::move(table), capacity);
+  task.contentSettled = false;
+  task.finishedDigests.reset();
+  task.digestReadError = 0;
+  task.resuming = true;
+  startNextRound(task);
 }
 
 }  // namespace
@@ -416,23 +422,7 @@ void restartTask(TransferTask& task) {
   task.finishedDigests.reset();
   task.digestReadError = 0;
   task.lastSavedDone = -1;
-  {
-    std::lock_guard lock(task.workerLock);
-    task.startedWorkers = 0;
-  }
-  task.windingDown.store(false);
-  task.stopping.store(0);
-  TaskEvent event;
-  if (task.stopRequested()) {
-    // Stopped meanwhile: nothing starts, the task ends.
-    task.stopping.store(4);
-    event.code = kEventNoWorkerLeft;
-  } else {
-    event.code = kEventStartWorker;
-    event.b = task.connectionCount;
-    task.restartPending = true;
-  }
-  task.events.post(std::move(event));
+  startNextRound(task);
 }
 
 void startOver(Worker& worker, const std::string& reason) {

@@ -115,7 +115,7 @@ Worker::End Worker::work() {
   if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
   if (leads_ && task.deltaTailStart.load() >= 0) {
     DeltaStep delta = takeDelta(body);
-    if (delta == DeltaStep::Taken) return continueDelta(body);
+    if (delta == DeltaStep::Taken) return continueMissingRanges(body);
     if (delta != DeltaStep::Declined) return delta == DeltaStep::Stopped ? End::Normal : End::Error;
     // An ordinary download from here: the whole file over the first connection.
     opened = open(true, body);
@@ -145,8 +145,12 @@ Worker::End Worker::work() {
 Worker::End Worker::continueEarlierFile(BodyBuffer& body) {
   closeConnections();
   assignSegment(-1);
-  int32_t index = task.segments.takeOrSplit(this);
   announceResume();
+  return continueMissingRanges(body);
+}
+
+Worker::End Worker::continueMissingRanges(BodyBuffer& body) {
+  int32_t index = task.segments.takeOrSplit(this);
   if (index < 0) {
     // Every byte was there already.
     if (!task.sizeReported.exchange(true)) {

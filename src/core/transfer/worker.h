@@ -103,7 +103,9 @@ class Worker final : public StopCondition, public ReceiveCounter {
   // Lays the partial file out: the held bytes, then the local ranges that check out.
   DeltaStep assembleDelta(const std::string& held, int64_t heldFrom, int64_t total,
                           std::vector<ReusedRange> candidates);
-  End continueDelta(BodyBuffer& body);
+  // Takes the first missing range (or splits one) and receives from there on, as a resumed
+  // task does; a task with nothing missing ends here.
+  End continueMissingRanges(BodyBuffer& body);
   void announceResume();
   void announceFirstSegment();
   End receiveSegments(size_t bodyLength);

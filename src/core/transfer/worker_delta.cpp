@@ -150,19 +150,3 @@ Worker::DeltaStep Worker::assembleDelta(const std::string& held, int64_t heldFro
   engineLog(task, this, kLogProgress, note);
   return DeltaStep::Taken;
 }
-
-Worker::End Worker::continueDelta(BodyBuffer& body) {
-  int32_t index = task.segments.takeOrSplit(this);
-  if (index < 0) {
-    // Every byte was held or taken locally.
-    if (!task.sizeReported.exchange(true)) {
-      task.postStatus(TaskStatus::SizeKnown, this, task.totalSize.load(), 0);
-    }
-    return End::Normal;
-  }
-  assignSegment(index);
-  Step opened = open(false, body);
-  if (opened != Step::Go) return opened == Step::Stopped ? End::Normal : End::Error;
-  announceFirstSegment();
-  return receiveSegments(body.length);
-}
